@@ -1,0 +1,82 @@
+#pragma once
+// SerialChannel: one opened COM port of the worker, either the diagnostic
+// channel (framed DIAG packets) or the AT channel (command text), with the
+// line settings, time-outs and retry rules each of them needs.
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "core/reporter.h"
+#include "package/download_options.h"
+#include "platform/clock.h"
+#include "platform/serial_ports.h"
+
+namespace firmora::link {
+
+enum class ChannelRole { Diagnostic, At };
+
+class SerialChannel {
+public:
+    SerialChannel(ChannelRole role, platform::SerialPorts& ports, platform::Clock& clock,
+                  core::Reporter& reporter, const package::DownloadOptions& options);
+    ~SerialChannel();
+    SerialChannel(const SerialChannel&) = delete;
+    SerialChannel& operator=(const SerialChannel&) = delete;
+
+    // "COM9" up to port 9, "\\.\COM10" from port 10 on.
+    static std::string DeviceName(int portNumber);
+    // The time-outs of a channel of this role for a project.
+    static platform::SerialTimeouts TimeoutsFor(ChannelRole role, int projectIndex);
+
+    ChannelRole role() const { return role_; }
+    bool IsOpen() const { return port_ != nullptr; }
+
+    // Opens the port by number without configuring it or reporting; false
+    // (LastError set) when the system refuses. A channel already open is
+    // closed first.
+    bool Open(int portNumber);
+
+    // AT channel: open, purge, AT time-outs and line settings; reports
+    // "Ready 1......" or fails the run.
+    bool OpenAtChannel(int portNumber);
+    // The same without any report (after a reset).
+    bool ReopenAtChannel(int portNumber);
+    // Diagnostic channel: open (false without a report on failure), then
+    // ConfigureDiagChannel and "Initial port successful after reset.".
+    bool OpenDiagChannel(int portNumber);
+    void ConfigureDiagChannel();
+
+    // One write of the whole buffer, retried on failure (see the .cpp); the
+    // count written by the last attempt.
+    size_t WriteBytes(const uint8_t* data, size_t length);
+    // One read; a failed call reports a warning, pauses and gives 0.
+    size_t ReadBytes(uint8_t* buffer, size_t length);
+
+    // The raw calls, for callers that must tell a failed call from an empty read.
+    bool Read(uint8_t* buffer, size_t length, size_t& bytesRead);
+    bool Write(const uint8_t* data, size_t length, size_t& bytesWritten);
+
+    // Clears the pending error state; the error mask (0 when not open).
+    uint32_t ClearErrors(platform::SerialQueueStatus* status = nullptr);
+    void Purge(uint32_t flags);
+
+    // Up to 10 close attempts 100 ms apart, each failure reported with
+    // `warningText` (kind 1). True when the channel is closed afterwards.
+    bool CloseChannel(const std::string& warningText);
+    // A single close attempt without a report.
+    bool CloseOnce();
+
+private:
+    bool ConfigureAt();
+
+    ChannelRole role_;
+    platform::SerialPorts& ports_;
+    platform::Clock& clock_;
+    core::Reporter& reporter_;
+    const package::DownloadOptions& options_;
+    std::unique_ptr<platform::SerialPort> port_;
+};
+
+}  // namespace firmora::link
