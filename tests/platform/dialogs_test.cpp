@@ -1,0 +1,33 @@
+#include "platform/dialogs.h"
+
+#include <gtest/gtest.h>
+
+namespace firmora::platform {
+namespace {
+
+TEST(Dialogs, DefaultAnswerIsTheFirstButton) {
+    EXPECT_EQ(DefaultAnswer(DialogButtons::Ok), DialogAnswer::Ok);
+    EXPECT_EQ(DefaultAnswer(DialogButtons::OkCancel), DialogAnswer::Ok);
+    EXPECT_EQ(DefaultAnswer(DialogButtons::YesNo), DialogAnswer::Yes);
+    EXPECT_EQ(DefaultAnswer(DialogButtons::YesNoCancel), DialogAnswer::Yes);
+    EXPECT_EQ(DefaultAnswer(DialogButtons::RetryCancel), DialogAnswer::Retry);
+    EXPECT_EQ(DefaultAnswer(DialogButtons::AbortRetryIgnore), DialogAnswer::Abort);
+}
+
+TEST(Dialogs, ScriptedDialogsRecordBoxesAndAnswerInOrderThenByDefault) {
+    ScriptedDialogs dialogs;
+    dialogs.QueueAnswer(DialogAnswer::No);
+    EXPECT_EQ(dialogs.ShowMessage("Warning", "Continue?", DialogButtons::YesNo,
+                                  DialogIcon::Question),
+              DialogAnswer::No);
+    EXPECT_EQ(dialogs.ShowMessage("Warning", "again", DialogButtons::RetryCancel,
+                                  DialogIcon::Warning),
+              DialogAnswer::Retry);
+    ASSERT_EQ(dialogs.shown().size(), 2u);
+    EXPECT_EQ(dialogs.shown()[0].text, "Continue?");
+    EXPECT_EQ(dialogs.shown()[1].buttons, DialogButtons::RetryCancel);
+    EXPECT_EQ(dialogs.shown()[1].icon, DialogIcon::Warning);
+}
+
+}  // namespace
+}  // namespace firmora::platform

@@ -1,0 +1,79 @@
+#include "platform/virtual_clock.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace firmora::platform {
+namespace {
+
+TEST(VirtualClockEvents, FireInTimeOrderAtTheirTimesDuringASleep) {
+    VirtualClock clock;
+    std::vector<std::pair<std::string, uint64_t>> fired;
+    auto record = [&](std::string name) {
+        return [&fired, &clock, name] { fired.emplace_back(name, clock.TickCount()); };
+    };
+    clock.ScheduleAt(300, record("c"));
+    clock.ScheduleAt(100, record("a"));
+    clock.ScheduleAt(100, record("b"));  // same time: scheduling order
+    clock.ScheduleAt(900, record("late"));
+    const auto cancelled = clock.ScheduleAt(200, record("cancelled"));
+    clock.Cancel(cancelled);
+
+    clock.Sleep(500);
+    EXPECT_EQ(clock.TickCount(), 500u);
+    const std::vector<std::pair<std::string, uint64_t>> expected{{"a", 100}, {"b", 100}, {"c", 300}};
+    EXPECT_EQ(fired, expected);
+    EXPECT_EQ(clock.NextEventTick(), 900u);
+
+    clock.AdvanceTo(100);  // the past: nothing moves
+    EXPECT_EQ(clock.TickCount(), 500u);
+    clock.Sleep(400);
+    EXPECT_EQ(fired.back(), (std::pair<std::string, uint64_t>{"late", 900}));
+    EXPECT_EQ(clock.NextEventTick(), std::nullopt);
+}
+
+TEST(VirtualClockEvents, AnEventMayScheduleFurtherEvents) {
+    VirtualClock clock;
+    std::vector<uint64_t> ticks;
+    std::function<void()> chain = [&] {
+        ticks.push_back(clock.TickCount());
+        if (ticks.size() < 5) clock.ScheduleIn(100, chain);
+    };
+    clock.ScheduleIn(100, chain);
+    clock.ScheduleIn(250, [&] { clock.ScheduleIn(0, [&] { ticks.push_back(1000 + clock.TickCount()); }); });
+
+    clock.Sleep(320);
+    EXPECT_EQ(ticks, (std::vector<uint64_t>{100, 200, 1250, 300}));
+    clock.Sleep(1000);
+    EXPECT_EQ(ticks, (std::vector<uint64_t>{100, 200, 1250, 300, 400}));
+}
+
+TEST(VirtualClockTime, WallTimeAndLocalTimeAdvanceWithTheTicks) {
+    VirtualClock clock({2026, 12, 31, 23, 59, 58, 500});
+    const int64_t start = clock.WallSeconds();
+    EXPECT_EQ(ShortDateText(clock.Now()), "2026/12/31");
+    EXPECT_EQ(LongTimeText(clock.Now()), "23:59:58");
+    EXPECT_EQ(clock.Now().millisecond, 500);
+
+    clock.Sleep(499);
+    EXPECT_EQ(clock.WallSeconds(), start);
+    clock.Sleep(1);
+    EXPECT_EQ(clock.WallSeconds(), start + 1);
+    clock.Sleep(1000);
+    const LocalDateTime now = clock.Now();
+    EXPECT_EQ(ShortDateText(now), "2027/01/01");
+    EXPECT_EQ(LongTimeText(now), "00:00:00");
+    EXPECT_EQ(now.millisecond, 0);
+    EXPECT_EQ(clock.WallSeconds(), start + 2);
+}
+
+TEST(ClockTexts, AreZeroPadded) {
+    const LocalDateTime t{2026, 3, 9, 5, 7, 2, 0};
+    EXPECT_EQ(ShortDateText(t), "2026/03/09");
+    EXPECT_EQ(LongTimeText(t), "05:07:02");
+}
+
+}  // namespace
+}  // namespace firmora::platform
