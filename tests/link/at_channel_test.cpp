@@ -172,13 +172,6 @@ TEST_F(AtChannelTest, ContextBlockRunsFromFirstContextThroughTheLineBreakBeforeO
     EXPECT_EQ(block, "\r\n\r\n");
 }
 
-TEST_F(AtChannelTest, ContextListNeedsItsOkAfterALineBreak) {
-    Answer("+CGDCONT: 1,\"IP\",\"a\" OK");
-    std::string block = "untouched";
-    EXPECT_FALSE(Channel().AtQueryContexts("AT+CGDCONT?\r\n\r\n", block));
-    EXPECT_EQ(block, "untouched");
-}
-
 TEST_F(AtChannelTest, ModeValueIsWhatFollowsTheEcho) {
     Answer({{"at!auto", 0}, {"ins?\r\r\n!AUTOINS: 1\r\n\r\nOK\r\n", 900}});
     std::string value;
@@ -304,6 +297,7 @@ TEST(AtTextTest, ResultCodes) {
     EXPECT_EQ(FindFinalOk("\r\nOKAY\r\nOK \r\n"), 8u);
     EXPECT_FALSE(FindFinalOk("\r\nOKAY\r\n"));
     EXPECT_FALSE(FindFinalOkAfterCrLf("x\rOK\r\n"));
+    EXPECT_FALSE(FindFinalOkAfterCrLf("+CGDCONT: 1,\"IP\",\"a\" OK"));
     EXPECT_TRUE(HasErrorResult("AT+X\r\r\n+CMS ERROR: 500\r\n"));
     EXPECT_TRUE(HasErrorResult("COMMAND ERROR\r\n"));
     EXPECT_FALSE(HasErrorResult("\r\n+T: UIT87:ERROR,UIT89:PASS\r\n"));
