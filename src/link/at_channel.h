@@ -6,8 +6,10 @@
 // clock. Failures go through the run's Reporter; nothing is retried here.
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "core/reporter.h"
 #include "link/at_text.h"
