@@ -52,6 +52,7 @@ struct DownloadOptions {
 
     // [DownloadItems]
     bool bBootloader = false;
+    // The boot loader's three stages; read (default on) only with bBootloader.
     bool bdbl = false;
     bool bfsbl = false;
     bool bosbl = false;
