@@ -5,15 +5,6 @@
 namespace firmora::platform {
 namespace {
 
-TEST(Dialogs, DefaultAnswerIsTheFirstButton) {
-    EXPECT_EQ(DefaultAnswer(DialogButtons::Ok), DialogAnswer::Ok);
-    EXPECT_EQ(DefaultAnswer(DialogButtons::OkCancel), DialogAnswer::Ok);
-    EXPECT_EQ(DefaultAnswer(DialogButtons::YesNo), DialogAnswer::Yes);
-    EXPECT_EQ(DefaultAnswer(DialogButtons::YesNoCancel), DialogAnswer::Yes);
-    EXPECT_EQ(DefaultAnswer(DialogButtons::RetryCancel), DialogAnswer::Retry);
-    EXPECT_EQ(DefaultAnswer(DialogButtons::AbortRetryIgnore), DialogAnswer::Abort);
-}
-
 TEST(Dialogs, ScriptedDialogsRecordBoxesAndAnswerInOrderThenByDefault) {
     ScriptedDialogs dialogs;
     dialogs.QueueAnswer(DialogAnswer::No);

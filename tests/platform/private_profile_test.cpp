@@ -7,6 +7,8 @@
 #include <fstream>
 #include <random>
 
+#include <unistd.h>
+
 #include "platform/last_error.h"
 
 namespace firmora::platform {
@@ -230,14 +232,15 @@ TEST_F(ProfileFileTest, OneCallFunctionsRoundTripThroughTheFile) {
     EXPECT_EQ(IniDocument::Load(file).Text(), text);
 }
 
-TEST_F(ProfileFileTest, AnUnreadableFileIsNotReplaced) {
-    // A folder where the file should be: it exists but cannot be read as a file.
+TEST_F(ProfileFileTest, AFileThatCannotBeReadIsNotReplaced) {
+    if (::geteuid() == 0) GTEST_SKIP() << "permission bits do not stop root";
     const auto file = folder_ / "settings.ini";
-    std::filesystem::create_directory(file);
+    std::ofstream(file) << "[s]\nother=keep\n";
+    std::filesystem::permissions(file, std::filesystem::perms::none);
     EXPECT_FALSE(WriteProfileString(file, "s", "k", "v"));
-    EXPECT_NE(LastError(), 0u);
-    EXPECT_TRUE(std::filesystem::is_directory(file));
-    EXPECT_EQ(IniDocument::Load(file).Text(), "");
+    EXPECT_EQ(LastError(), static_cast<uint32_t>(EACCES));
+    std::filesystem::permissions(file, std::filesystem::perms::owner_read);
+    EXPECT_EQ(ReadProfileString(file, "s", "other", ""), "keep");
 }
 
 }  // namespace

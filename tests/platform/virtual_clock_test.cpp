@@ -69,11 +69,5 @@ TEST(VirtualClockTime, WallTimeAndLocalTimeAdvanceWithTheTicks) {
     EXPECT_EQ(clock.WallSeconds(), start + 2);
 }
 
-TEST(ClockTexts, AreZeroPadded) {
-    const LocalDateTime t{2026, 3, 9, 5, 7, 2, 0};
-    EXPECT_EQ(ShortDateText(t), "2026/03/09");
-    EXPECT_EQ(LongTimeText(t), "05:07:02");
-}
-
 }  // namespace
 }  // namespace firmora::platform

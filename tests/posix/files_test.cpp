@@ -1,0 +1,147 @@
+#include "platform/files.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <filesystem>
+#include <fstream>
+#include <set>
+
+#include "platform/last_error.h"
+
+namespace firmora::platform {
+namespace {
+
+namespace fs = std::filesystem;
+
+class ReplaceFileTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        folder_ = fs::temp_directory_path() /
+                  ("firmora-files-test-" + std::to_string(::getpid()) + "-" +
+                   ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(folder_);
+        fs::create_directories(folder_);
+    }
+    void TearDown() override {
+        fs::permissions(folder_, fs::perms::owner_all, fs::perm_options::add);
+        fs::remove_all(folder_);
+    }
+
+    static void WriteFile(const fs::path& path, const std::string& text) {
+        std::ofstream(path, std::ios::binary) << text;
+    }
+    static mode_t ModeOf(const fs::path& path) {
+        struct stat info {};
+        EXPECT_EQ(::stat(path.c_str(), &info), 0);
+        return info.st_mode & 07777;
+    }
+    std::set<std::string> Names() const {
+        std::set<std::string> names;
+        for (const auto& entry : fs::directory_iterator(folder_)) {
+            names.insert(entry.path().filename().string());
+        }
+        return names;
+    }
+
+    fs::path folder_;
+};
+
+TEST_F(ReplaceFileTest, WritesNewFilesAndReplacesOldOnesLeavingNoTemporaries) {
+    const fs::path file = folder_ / "at.bak";
+    const mode_t previousMask = ::umask(027);
+    ASSERT_TRUE(ReplaceFileAtomically(file, "first"));
+    ::umask(previousMask);
+    EXPECT_EQ(ModeOf(file), 0640u);  // 0644 less the umask
+    EXPECT_EQ(ReadWholeFile(file), "first");
+
+    ::chmod(file.c_str(), 0600);
+    ASSERT_TRUE(ReplaceFileAtomically(file, std::string("second\0with a zero", 18)));
+    EXPECT_EQ(ReadWholeFile(file), std::string("second\0with a zero", 18));
+    EXPECT_EQ(ModeOf(file), 0600u);
+    ASSERT_TRUE(ReplaceFileAtomically(file, ""));
+    EXPECT_EQ(ReadWholeFile(file), "");
+    EXPECT_EQ(Names(), std::set<std::string>{"at.bak"});
+}
+
+TEST_F(ReplaceFileTest, ReplacingThroughALinkChangesTheFileItNames) {
+    const fs::path real = folder_ / "real.ini";
+    const fs::path link = folder_ / "settings.ini";
+    WriteFile(real, "old");
+    fs::create_symlink("real.ini", link);
+    ASSERT_TRUE(ReplaceFileAtomically(link, "new"));
+    EXPECT_TRUE(fs::is_symlink(link));
+    EXPECT_EQ(ReadWholeFile(real), "new");
+}
+
+TEST_F(ReplaceFileTest, FailuresKeepTheOldFileAndReportTheCause) {
+    const fs::path folderIsFile = folder_ / "plain";
+    WriteFile(folderIsFile, "keep");
+    EXPECT_FALSE(ReplaceFileAtomically(folderIsFile / "x.ini", "data"));
+    EXPECT_EQ(LastError(), static_cast<uint32_t>(ENOTDIR));
+
+    EXPECT_FALSE(ReplaceFileAtomically(folder_ / "missing" / "x.ini", "data"));
+    EXPECT_EQ(LastError(), static_cast<uint32_t>(ENOENT));
+
+    const fs::path folderTarget = folder_ / "sub";
+    fs::create_directory(folderTarget);
+    EXPECT_FALSE(ReplaceFileAtomically(folderTarget, "data"));
+    EXPECT_EQ(LastError(), static_cast<uint32_t>(EISDIR));
+    EXPECT_TRUE(fs::is_directory(folderTarget));
+
+    EXPECT_EQ(ReadWholeFile(folderIsFile), "keep");
+    EXPECT_EQ(Names(), (std::set<std::string>{"plain", "sub"}));
+}
+
+// A write that fails half-way (here: the file-size limit) must leave the old
+// file as it was and take its temporary file away.
+TEST_F(ReplaceFileTest, AFailedWriteLeavesTheOldFileAndNoTemporary) {
+    const fs::path file = folder_ / "nv.bak";
+    WriteFile(file, "old content");
+    struct rlimit previous {};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &previous), 0);
+    const auto previousHandler = ::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit small = previous;
+    small.rlim_cur = 4096;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    const bool replaced = ReplaceFileAtomically(file, std::string(10000, 'x'));
+    const uint32_t error = LastError();
+    ::setrlimit(RLIMIT_FSIZE, &previous);
+    ::signal(SIGXFSZ, previousHandler);
+
+    EXPECT_FALSE(replaced);
+    EXPECT_EQ(error, static_cast<uint32_t>(EFBIG));
+    EXPECT_EQ(ReadWholeFile(file), "old content");
+    EXPECT_EQ(Names(), std::set<std::string>{"nv.bak"});
+}
+
+TEST_F(ReplaceFileTest, AFolderWithoutWritePermissionKeepsTheOldFile) {
+    if (::geteuid() == 0) GTEST_SKIP() << "permission bits do not stop root";
+    const fs::path file = folder_ / "at.bak";
+    WriteFile(file, "old");
+    ::chmod(folder_.c_str(), 0500);
+    EXPECT_FALSE(ReplaceFileAtomically(file, "new"));
+    EXPECT_EQ(LastError(), static_cast<uint32_t>(EACCES));
+    ::chmod(folder_.c_str(), 0700);
+    EXPECT_EQ(ReadWholeFile(file), "old");
+    EXPECT_EQ(Names(), std::set<std::string>{"at.bak"});
+}
+
+TEST_F(ReplaceFileTest, ReadWholeFileReadsLargeFilesAndReportsMissingOnes) {
+    std::string big(200000, '\0');
+    for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>(i * 7);
+    ASSERT_TRUE(ReplaceFileAtomically(folder_ / "big", big));
+    EXPECT_EQ(ReadWholeFile(folder_ / "big"), big);
+
+    EXPECT_EQ(ReadWholeFile(folder_ / "missing"), std::nullopt);
+    EXPECT_EQ(LastError(), static_cast<uint32_t>(ENOENT));
+    EXPECT_EQ(ReadWholeFile(folder_), std::nullopt);
+    EXPECT_EQ(LastError(), static_cast<uint32_t>(EISDIR));
+}
+
+}  // namespace
+}  // namespace firmora::platform
