@@ -92,7 +92,9 @@ void SerialChannel::ConfigureDiagChannel() {
     }
     reporter_.ReportStatus("Opened......", core::kReportTrace);
 
-    const uint32_t queueBytes = options_.bFastSpeedDownload
+    // A block size from the package that is not positive would ask the driver
+    // for a huge queue once cast; keep the ordinary size then.
+    const uint32_t queueBytes = options_.bFastSpeedDownload && options_.m_nBlockSize > 0
                                     ? static_cast<uint32_t>(options_.m_nBlockSize)
                                     : kDiagQueueBytes;
     if (!port_->SetQueueSizes(queueBytes, queueBytes)) {

@@ -37,7 +37,9 @@ public:
     int32_t GetInt(std::string_view section, std::string_view key, int32_t defaultValue) const;
     bool HasSection(std::string_view section) const;
 
-    // Sets a key's value as described above. The value is written as given.
+    // Sets a key's value as described above. Only the value's first line is
+    // written (a reader sees no more of it anyway), so a value taken from a
+    // device can never add keys or sections to the file.
     void Set(std::string_view section, std::string_view key, std::string_view value);
     // Removes a key's line; false when it was not there.
     bool Remove(std::string_view section, std::string_view key);

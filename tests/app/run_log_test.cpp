@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "app/report_sink.h"
+#include "test_folder.h"
 #include "core/reporter.h"
 #include "platform/virtual_clock.h"
 
@@ -17,22 +18,12 @@ namespace fs = std::filesystem;
 // Paths whose system root is a fresh folder of the test.
 class TempRootPaths final : public platform::Paths {
 public:
-    TempRootPaths() {
-        root_ = fs::temp_directory_path() /
-                ("firmora-runlog-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" +
-                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(root_);
-    }
-    ~TempRootPaths() override { fs::remove_all(root_); }
-    fs::path TempFolder() override { return root_ / "tmp"; }
-    fs::path SystemRoot() override {
-        fs::create_directories(root_);
-        return root_;
-    }
-    fs::path ProgramFolder() override { return root_ / "bin"; }
+    fs::path TempFolder() override { return folder_.path() / "tmp"; }
+    fs::path SystemRoot() override { return folder_.path(); }
+    fs::path ProgramFolder() override { return folder_.path() / "bin"; }
 
 private:
-    fs::path root_;
+    testing::TestFolder folder_{"runlog"};
 };
 
 std::string Slurp(const fs::path& p) {

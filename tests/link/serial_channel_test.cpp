@@ -144,6 +144,9 @@ TEST_F(SerialChannelTest, DiagSetupFailuresAreReportedAndConfigurationGoesOn) {
     EXPECT_TRUE(Channel(ChannelRole::Diagnostic).OpenDiagChannel(3));
     EXPECT_EQ(device.queueIn, 16384u);
     EXPECT_EQ(device.queueOut, 16384u);
+    options.m_nBlockSize = -1;  // a broken package value keeps the ordinary queue
+    EXPECT_TRUE(Channel(ChannelRole::Diagnostic).OpenDiagChannel(3));
+    EXPECT_EQ(device.queueIn, 4096u);
     EXPECT_TRUE(reporter.Errors().empty());
 
     device.failLineSettings = true;

@@ -12,6 +12,7 @@
 #include <set>
 
 #include "platform/last_error.h"
+#include "test_folder.h"
 
 namespace firmora::platform {
 namespace {
@@ -20,17 +21,6 @@ namespace fs = std::filesystem;
 
 class ReplaceFileTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        folder_ = fs::temp_directory_path() /
-                  ("firmora-files-test-" + std::to_string(::getpid()) + "-" +
-                   ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(folder_);
-        fs::create_directories(folder_);
-    }
-    void TearDown() override {
-        fs::permissions(folder_, fs::perms::owner_all, fs::perm_options::add);
-        fs::remove_all(folder_);
-    }
 
     static void WriteFile(const fs::path& path, const std::string& text) {
         std::ofstream(path, std::ios::binary) << text;
@@ -48,7 +38,8 @@ protected:
         return names;
     }
 
-    fs::path folder_;
+    testing::TestFolder test_{"files-test"};
+    const fs::path& folder_ = test_.path();
 };
 
 TEST_F(ReplaceFileTest, WritesNewFilesAndReplacesOldOnesLeavingNoTemporaries) {

@@ -10,6 +10,7 @@
 #include <map>
 
 #include "platform/last_error.h"
+#include "test_folder.h"
 
 namespace firmora::platform {
 namespace {
@@ -18,15 +19,7 @@ namespace fs = std::filesystem;
 
 class PosixPathsTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        root_ = fs::temp_directory_path() /
-                ("firmora-paths-test-" + std::to_string(::getpid()) + "-" +
-                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(root_);
-        fs::create_directories(root_);
-        env_["TMPDIR"] = root_.string();
-    }
-    void TearDown() override { fs::remove_all(root_); }
+    void SetUp() override { env_["TMPDIR"] = root_.string(); }
 
     PosixPaths Paths() {
         return PosixPaths([this](const char* name) -> std::optional<std::string> {
@@ -42,7 +35,8 @@ protected:
         return info.st_mode & 07777;
     }
 
-    fs::path root_;
+    testing::TestFolder folder_{"paths-test"};
+    const fs::path& root_ = folder_.path();
     std::map<std::string, std::string> env_;
 };
 

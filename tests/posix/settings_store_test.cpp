@@ -13,6 +13,7 @@
 
 #include "platform/files.h"
 #include "platform/last_error.h"
+#include "test_folder.h"
 
 namespace firmora::platform {
 namespace {
@@ -23,18 +24,9 @@ const std::string kKey = "Software\\Orb2009\\Firmora_QCOMM";
 
 class IniSettingsStoreTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        root_ = fs::temp_directory_path() /
-                ("firmora-settings-test-" + std::to_string(::getpid()) + "-" +
-                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(root_);
-        fs::create_directories(root_);
-        file_ = root_ / "config" / "firmora" / "settings.ini";
-    }
-    void TearDown() override { fs::remove_all(root_); }
-
-    fs::path root_;
-    fs::path file_;
+    testing::TestFolder folder_{"settings-test"};
+    const fs::path& root_ = folder_.path();
+    fs::path file_ = root_ / "config" / "firmora" / "settings.ini";
 };
 
 TEST_F(IniSettingsStoreTest, ValuesRoundTripAcrossTwoStoresOnOneFile) {
