@@ -4,7 +4,8 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config
   libgtest-dev libgmock-dev
-  nlohmann-json3-dev
+  nlohmann-json3-dev libxxhash-dev
+  fastboot
 )
 missing=()
 for p in "${packages[@]}"; do
