@@ -81,13 +81,13 @@ FastbootSettings FastbootSettings::FromScenario(const nlohmann::json& scenario) 
             settings.version = ReadText(value, key);
         } else if (key == "serialno") {
             settings.serialno = ReadText(value, key);
-        } else if (key == "max_download_size") {
+        } else if (key == "maxDownloadSize") {
             settings.maxDownloadSize = ReadSize(value, key);
-        } else if (key == "reply_delay_ms") {
+        } else if (key == "replyDelayMs") {
             settings.replyDelayMs = ReadCount(value, key);
-        } else if (key == "write_ms_per_mib") {
+        } else if (key == "writeMsPerMiB") {
             settings.writeMsPerMiB = ReadCount(value, key);
-        } else if (key == "fail_flash") {
+        } else if (key == "failFlash") {
             if (value.is_string()) {
                 settings.failFlash.insert(value.get<std::string>());
             } else if (value.is_array()) {
@@ -95,11 +95,11 @@ FastbootSettings FastbootSettings::FromScenario(const nlohmann::json& scenario) 
             } else {
                 Bad(key, "expected a partition name or a list of them");
             }
-        } else if (key == "silent_download") {
+        } else if (key == "silentDownload") {
             settings.silentDownload = static_cast<unsigned>(ReadCount(value, key));
-        } else if (key == "drop_at_entry") {
+        } else if (key == "dropAtEntry") {
             settings.dropAtEntry = static_cast<unsigned>(ReadCount(value, key));
-        } else if (key == "drop_after_bytes") {
+        } else if (key == "dropAfterBytes") {
             settings.dropAfterBytes = value.is_null() ? -1 : static_cast<int64_t>(ReadCount(value, key));
         }
     }

@@ -57,7 +57,7 @@ public:
              {{"boot", {{"capacity", 16384}}},
               {"qdsp", {{"capacity", 65536}, {"type", "ubifs"}}},
               {"efs2", {{"capacity", 4096}, {"size", 100}, {"digest", "00112233445566aa"}}}}},
-            {"bootloader", {{"max_download_size", "0x8000"}, {"reply_delay_ms", 3}}}};
+            {"bootloader", {{"maxDownloadSize", "0x8000"}, {"replyDelayMs", 3}}}};
         scenario["bootloader"].update(bootloader);
         return scenario;
     }
@@ -217,7 +217,7 @@ TEST(FastbootDevice, RebootAnswersThenResets) {
 }
 
 TEST(FastbootDeviceFaults, FailsFlashOfTheNamedPartition) {
-    Bootloader loader(nlohmann::json{{"fail_flash", {"boot"}}});
+    Bootloader loader(nlohmann::json{{"failFlash", {"boot"}}});
     ASSERT_EQ(loader.Download(RandomBytes(64, 4)), "OKAY");
     EXPECT_EQ(loader.Command("flash:boot"), "FAILflash write failure");
     EXPECT_EQ(loader.Command("mutilflash:0:boot"), "FAILflash write failure");
@@ -226,7 +226,7 @@ TEST(FastbootDeviceFaults, FailsFlashOfTheNamedPartition) {
 }
 
 TEST(FastbootDeviceFaults, LeavesTheNthDownloadUnanswered) {
-    Bootloader loader(nlohmann::json{{"silent_download", 2}});
+    Bootloader loader(nlohmann::json{{"silentDownload", 2}});
     ASSERT_EQ(loader.Download(RandomBytes(64, 5)), "OKAY");
     EXPECT_EQ(loader.Command("download:00000040"), "(none)");
     EXPECT_FALSE(loader.device.InDownload());
@@ -234,7 +234,7 @@ TEST(FastbootDeviceFaults, LeavesTheNthDownloadUnanswered) {
 }
 
 TEST(FastbootDeviceFaults, DropsOffTheBusAtEntryK) {
-    Bootloader loader(nlohmann::json{{"drop_at_entry", 2}});
+    Bootloader loader(nlohmann::json{{"dropAtEntry", 2}});
     ASSERT_EQ(loader.Download(RandomBytes(64, 6)), "OKAY");
     EXPECT_EQ(loader.Command("erase:qdsp"), "OKAY");
     EXPECT_EQ(loader.Command("flash:boot"), "(none)");
@@ -248,7 +248,7 @@ TEST(FastbootDeviceFaults, DropsOffTheBusAtEntryK) {
 }
 
 TEST(FastbootDeviceFaults, DropsOffTheBusAfterNDataBytes) {
-    Bootloader loader(nlohmann::json{{"drop_after_bytes", 100}});
+    Bootloader loader(nlohmann::json{{"dropAfterBytes", 100}});
     EXPECT_EQ(loader.Command("download:0000012c"), "DATA0000012c");
     EXPECT_TRUE(loader.Message(Bytes(60, 1)).empty());
     EXPECT_TRUE(loader.Message(Bytes(60, 1)).empty());
@@ -297,7 +297,7 @@ TEST(PartitionStore, ReadsScenarioPartitionsStrictly) {
     EXPECT_THROW(load({{"capacity", 10}, {"digest", "12"}}), std::runtime_error);
     EXPECT_THROW(load({{"capacity", -1}}), std::runtime_error);
     EXPECT_THROW(load({{"capacity", 10}, {"sise", 4}}), std::runtime_error);
-    EXPECT_THROW(FastbootSettings::FromScenario({{"bootloader", {{"max_download_size", "lots"}}}}), std::runtime_error);
+    EXPECT_THROW(FastbootSettings::FromScenario({{"bootloader", {{"maxDownloadSize", "lots"}}}}), std::runtime_error);
 }
 
 }  // namespace

@@ -56,7 +56,7 @@ public:
 
     static nlohmann::json Scenario(uint64_t maxDownloadSize) {
         return {{"partitions", {{"boot", {{"capacity", 16 << 20}}}, {"modem", {{"capacity", 16 << 20}}}}},
-                {"bootloader", {{"max_download_size", maxDownloadSize}, {"reply_delay_ms", 0}}}};
+                {"bootloader", {{"maxDownloadSize", maxDownloadSize}, {"replyDelayMs", 0}}}};
     }
 
     void Send(const Bytes& bytes, uint64_t) override { server.Reply(bytes); }
