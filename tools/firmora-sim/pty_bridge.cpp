@@ -142,6 +142,9 @@ void PtyBridge::DropPending() {
 
 void PtyBridge::Run() {
     bool hostAbsent = false;
+    // The first look at the master after a pause does not wait, so that a
+    // host that has arrived is noticed even before it writes.
+    bool look = true;
     for (;;) {
         bool wantOutput;
         {
@@ -153,8 +156,11 @@ void PtyBridge::Run() {
         // again only after a pause (woken early by output or a hang-up).
         pollfd fds[2] = {{wakeRead_, POLLIN, 0},
                          {hostAbsent ? -1 : master_, static_cast<short>(POLLIN | (wantOutput ? POLLOUT : 0)), 0}};
-        const int ready = ::poll(fds, 2, hostAbsent ? kNoHostBackoffMs : -1);
-        if (ready < 0 && errno != EINTR) break;
+        const int ready = ::poll(fds, 2, hostAbsent ? kNoHostBackoffMs : look ? 0 : -1);
+        if (ready < 0) {
+            if (errno == EINTR) continue;
+            break;
+        }
         if (fds[0].revents & POLLIN) {
             char drain[64];
             while (::read(wakeRead_, drain, sizeof drain) > 0) {
@@ -162,8 +168,10 @@ void PtyBridge::Run() {
         }
         if (hostAbsent) {
             hostAbsent = false;
+            look = true;
             continue;
         }
+        look = false;
         const short revents = fds[1].revents;
         if (revents & POLLNVAL) break;
         bool hostThere = true;
