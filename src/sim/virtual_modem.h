@@ -41,7 +41,7 @@ struct BusEvent {
     enum class Kind { Arrival, Removal } kind;
     Personality personality;     // the personality that arrived or left
     std::vector<PortInfo> ports; // the serial ports that arrived or left (normal personality)
-    std::string interfacePath;   // the fastboot or USB boot interface path, when one arrived or left
+    std::string interfacePath;   // the fastboot, USB boot or CD-ROM device path, when one arrived or left
 };
 
 // A parsed scenario file (see docs/simulator.md).
@@ -55,6 +55,10 @@ struct Scenario {
     static Scenario FromJson(nlohmann::json json, std::string name = "inline");
     // The shipped example of that name ("default" -> sim/scenarios/default.json).
     static Scenario Builtin(const std::string& name);
+
+    // The devices the scenario describes: one per entry of its "devices"
+    // array, each entry merged over the rest of the scenario; else itself.
+    std::vector<Scenario> Devices() const;
 };
 
 class VirtualModem {
@@ -72,6 +76,10 @@ public:
     std::string FastbootInterfacePath() const;
     // The USB boot device path while in USB boot mode ("" otherwise).
     std::string UsbBootDevicePath() const;
+    // The virtual CD-ROM's device instance while CD-ROM only ("" otherwise).
+    std::string CdromDevicePath() const;
+    // The scenario the device was built from.
+    const Scenario& scenario() const;
 
     // Host -> device: bytes written to a port; ignored when the port is absent.
     void HostWrite(PortRole role, const uint8_t* data, size_t length);
@@ -83,8 +91,11 @@ public:
     // Boot loader -> host: each reply message when it reaches the host.
     void SetFastbootSink(std::function<void(const Bytes&)> sink);
 
-    // Host -> USB boot pipe.
+    // Host -> USB boot pipe: the loader's size (4 bytes, little-endian), then
+    // its bytes, in any split.
     void UsbBootWrite(const uint8_t* data, size_t length);
+    // The last first-stage loader the device received in full.
+    const Bytes& UsbBootLoader() const;
 
     // Removals and arrivals, at the virtual (or real) times they happen.
     void SetBusListener(std::function<void(const BusEvent&)> listener);
