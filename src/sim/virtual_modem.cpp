@@ -350,6 +350,8 @@ void VirtualModem::FastbootHostMessage(const uint8_t* data, size_t length) {
     impl_->LogFastboot();
 }
 
+void VirtualModem::FastbootHostDisconnected() { impl_->fastboot->OnDisconnect(); }
+
 void VirtualModem::SetFastbootSink(std::function<void(const Bytes&)> sink) {
     impl_->fastbootRoute.sink = std::move(sink);
 }

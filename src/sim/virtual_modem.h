@@ -90,6 +90,10 @@ public:
     void FastbootHostMessage(const uint8_t* data, size_t length);
     // Boot loader -> host: each reply message when it reaches the host.
     void SetFastbootSink(std::function<void(const Bytes&)> sink);
+    // The host's link to the boot loader went away (a TCP client closed its
+    // connection): a download in progress is abandoned, so that the next
+    // client's commands are not taken for image data.
+    void FastbootHostDisconnected();
 
     // Host -> USB boot pipe: the loader's size (4 bytes, little-endian), then
     // its bytes, in any split.

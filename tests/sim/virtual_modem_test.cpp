@@ -162,6 +162,19 @@ TEST_F(VirtualModemTest, FlashingTheEfsPartitionWipesTheStoredDataButOtherPartit
     EXPECT_EQ(fastbootReplies.back().substr(0, 4), "OKAY");
 }
 
+TEST_F(VirtualModemTest, AHostThatGoesAwayMidDownloadLeavesTheBootLoaderReadyForTheNext) {
+    Plug();
+    RebootToBootloader();
+    Fastboot("download:00001000");
+    Fastboot(std::string(100, 'x'));
+    modem->FastbootHostDisconnected();
+
+    fastbootReplies.clear();
+    Fastboot("getvar:product");
+    ASSERT_EQ(fastbootReplies.size(), 1u);
+    EXPECT_EQ(fastbootReplies[0].substr(0, 4), "OKAY");
+}
+
 TEST_F(VirtualModemTest, DropOffBusDuringFlashReturnsAsTheScenarioSays) {
     Plug({{"bootloader", {{"dropAtEntry", 1}}},
           {"usb", {{"dropOffBus", {{"returnAs", "normal"}, {"returnMs", 4000}}}}}});

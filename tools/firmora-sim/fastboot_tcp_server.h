@@ -70,7 +70,7 @@ private:
         return {
             [&modem] { return modem.personality() == sim::Personality::Bootloader; },
             [&modem](const uint8_t* data, size_t length) { modem.FastbootHostMessage(data, length); },
-            nullptr,
+            [&modem] { modem.FastbootHostDisconnected(); },
             [&modem] { modem.SetFastbootSink(nullptr); },
         };
     }

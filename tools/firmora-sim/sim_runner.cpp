@@ -81,7 +81,7 @@ void SimRunner::Start() {
                 modem_.FastbootHostMessage(data, length);
                 LookForChanges();
             },
-            nullptr,
+            [this] { modem_.FastbootHostDisconnected(); },
             [this] { modem_.SetFastbootSink(nullptr); },
         },
         modemLock_);
