@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "link/diag_efs.h"
 #include "sim/efs_tree.h"
 
 namespace firmora::sim {
@@ -19,21 +20,9 @@ inline constexpr uint8_t kDiagBadCommand = 0x13;
 inline constexpr uint8_t kDiagBadLength = 0x15;
 std::vector<uint8_t> DiagRefusal(uint8_t code, std::span<const uint8_t> request);
 
-// EFS2 sub-commands the device knows.
-enum class EfsOp : uint16_t {
-    Open = 0x02,
-    Close = 0x03,
-    Read = 0x04,
-    Write = 0x05,
-    Unlink = 0x08,
-    MakeDir = 0x09,
-    RemoveDir = 0x0A,
-    OpenDir = 0x0B,
-    ReadDir = 0x0C,
-    CloseDir = 0x0D,
-    Stat = 0x0F,
-    Probe = 0x13,
-};
+// EFS2 sub-commands the device knows: the same codes the tool sends.
+using EfsOp = link::EfsCommand;
+
 // "open", "write", "readdir" ... -> the operation; none for other names.
 std::optional<EfsOp> EfsOpByName(const std::string& name);
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "platform/last_error.h"
+#include "platform/virtual_read.h"
 
 namespace firmora::sim {
 namespace {
@@ -125,48 +126,15 @@ bool SimSerialPort::Read(uint8_t* buffer, size_t length, size_t& bytesRead) {
     bytesRead = 0;
     if (!Usable()) return false;
     auto& clock = bus_.clock();
-    const auto left = [this] { return device_.generation != generation_; };
-    const platform::ReadWaitPlan plan = platform::PlanRead(timeouts_, length);
     bus_.CatchUp();
-    switch (plan.mode) {
-        case platform::ReadWaitPlan::Mode::Immediate:
-            bytesRead = TakeArrived(buffer, length);
-            return true;
-        case platform::ReadWaitPlan::Mode::FirstByte: {
-            const uint64_t deadline = clock.TickCount() + plan.firstByteMs;
-            for (;;) {
-                bytesRead = TakeArrived(buffer, length);
-                if (bytesRead > 0 || clock.TickCount() >= deadline) return true;
-                const auto next = clock.NextEventTick();
-                clock.AdvanceTo(next && *next < deadline ? *next : deadline);
-                if (left()) return Usable();
-            }
-        }
-        case platform::ReadWaitPlan::Mode::Accumulate: {
-            const uint64_t start = clock.TickCount();
-            std::optional<uint64_t> deadline;
-            if (plan.totalMs) deadline = start + *plan.totalMs;
-            uint64_t lastByteAt = start;
-            for (;;) {
-                const size_t got = TakeArrived(buffer + bytesRead, length - bytesRead);
-                if (got > 0) lastByteAt = clock.TickCount();
-                bytesRead += got;
-                if (bytesRead == length) return true;
-                std::optional<uint64_t> limit = deadline;
-                if (plan.intervalMs && bytesRead > 0) {
-                    const uint64_t gapLimit = lastByteAt + *plan.intervalMs;
-                    if (!limit || gapLimit < *limit) limit = gapLimit;
-                }
-                if (limit && clock.TickCount() >= *limit) return true;
-                const auto next = clock.NextEventTick();
-                // Nothing will ever arrive: a real port would block for good.
-                if (!next && !limit) return true;
-                clock.AdvanceTo(next && (!limit || *next < *limit) ? *next : *limit);
-                if (left()) return Usable();
-            }
-        }
-    }
-    return true;
+    // Replies reach the port through events on the clock, so the next event
+    // is the next moment a byte may arrive.
+    const platform::VirtualReadResult result = platform::ReadOnVirtualClock(
+        clock, platform::PlanRead(timeouts_, length), buffer, length,
+        {[this](uint8_t* to, size_t n) { return TakeArrived(to, n); }, [&clock] { return clock.NextEventTick(); },
+         [this] { return device_.generation != generation_; }});
+    bytesRead = result.bytesRead;
+    return result.interrupted ? Usable() : true;
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "platform/last_error.h"
+#include "platform/virtual_read.h"
 
 namespace firmora::testing {
 
@@ -123,47 +124,10 @@ bool FakeSerialPort::Read(uint8_t* buffer, size_t length, size_t& bytesRead) {
         if (!in.empty() && (!next || in.front().first < *next)) next = in.front().first;
         return next;
     };
-    const platform::ReadWaitPlan plan = platform::PlanRead(device_->timeouts, length);
-    switch (plan.mode) {
-        case platform::ReadWaitPlan::Mode::Immediate:
-            bytesRead = TakeArrived(buffer, length);
-            return true;
-        case platform::ReadWaitPlan::Mode::FirstByte: {
-            const uint64_t deadline = clock.TickCount() + plan.firstByteMs;
-            for (;;) {
-                bytesRead = TakeArrived(buffer, length);
-                if (bytesRead > 0 || clock.TickCount() >= deadline) return true;
-                const auto next = nextChange();
-                clock.AdvanceTo(next && *next < deadline ? *next : deadline);
-            }
-        }
-        case platform::ReadWaitPlan::Mode::Accumulate: {
-            const uint64_t start = clock.TickCount();
-            std::optional<uint64_t> deadline;
-            if (plan.totalMs) deadline = start + *plan.totalMs;
-            uint64_t lastByteAt = start;
-            for (;;) {
-                const size_t got = TakeArrived(buffer + bytesRead, length - bytesRead);
-                if (got > 0) lastByteAt = clock.TickCount();
-                bytesRead += got;
-                if (bytesRead == length) return true;
-                std::optional<uint64_t> limit = deadline;
-                if (plan.intervalMs && bytesRead > 0) {
-                    const uint64_t gapLimit = lastByteAt + *plan.intervalMs;
-                    if (!limit || gapLimit < *limit) limit = gapLimit;
-                }
-                if (limit && clock.TickCount() >= *limit) return true;
-                const auto next = nextChange();
-                // Nothing will ever arrive: a real port would block; the fake returns.
-                if (!next && !limit) return true;
-                if (next && (!limit || *next < *limit)) {
-                    clock.AdvanceTo(*next);
-                } else {
-                    clock.AdvanceTo(*limit);
-                }
-            }
-        }
-    }
+    bytesRead = platform::ReadOnVirtualClock(clock, platform::PlanRead(device_->timeouts, length), buffer, length,
+                                             {[this](uint8_t* to, size_t n) { return TakeArrived(to, n); },
+                                              nextChange, nullptr})
+                    .bytesRead;
     return true;
 }
 
