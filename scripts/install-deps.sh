@@ -4,7 +4,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config
   libgtest-dev libgmock-dev
-  nlohmann-json3-dev libxxhash-dev
+  nlohmann-json3-dev libxxhash-dev libusb-1.0-0-dev
   fastboot
 )
 missing=()
