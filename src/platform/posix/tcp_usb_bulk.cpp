@@ -1,0 +1,407 @@
+#include "platform/posix/tcp_usb_bulk.h"
+
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/uio.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <utility>
+#include <vector>
+
+#include "platform/last_error.h"
+
+namespace firmora::platform {
+namespace {
+
+using SteadyClock = std::chrono::steady_clock;
+using Deadline = std::optional<SteadyClock::time_point>;
+
+constexpr char kPrefix[] = "tcp:";
+constexpr size_t kHeaderBytes = 8;
+constexpr size_t kReceiveBytes = 64 * 1024;  // what one recv may take beyond what is needed
+constexpr uint8_t kBulkInAddress = 0x81;
+constexpr uint8_t kBulkOutAddress = 0x01;
+constexpr uint32_t kReportedPacketSize = 512;  // a high-speed bulk packet
+
+bool Fail(uint32_t code) {
+    SetLastError(code);
+    return false;
+}
+
+Deadline DeadlineAfter(uint32_t timeoutMs) {
+    if (timeoutMs == 0) return std::nullopt;
+    return SteadyClock::now() + std::chrono::milliseconds(timeoutMs);
+}
+
+enum class Wait { Ready, TimedOut, Failed };
+
+// Waits until `fd` is ready for `events` (or has hung up) or the deadline passes.
+Wait WaitFor(int fd, short events, const Deadline& deadline) {
+    for (;;) {
+        int waitMs = -1;
+        if (deadline) {
+            const auto left = *deadline - SteadyClock::now();
+            if (left <= SteadyClock::duration::zero()) return Wait::TimedOut;
+            // Round up, so that a deadline under a millisecond away is waited for.
+            waitMs = static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(left).count());
+        }
+        pollfd p{fd, events, 0};
+        const int ready = ::poll(&p, 1, waitMs);
+        if (ready > 0) return Wait::Ready;
+        if (ready < 0 && errno != EINTR) return Wait::Failed;
+    }
+}
+
+void SetOption(int fd, int level, int name, int value) { ::setsockopt(fd, level, name, &value, sizeof value); }
+
+// The socket and what both directions keep between calls.
+struct Connection {
+    int fd = -1;
+    std::string path;
+    std::atomic<bool> open{true};
+    std::atomic<bool> peerClosed{false};
+    // A write stopped inside a message: the byte stream no longer frames.
+    std::atomic<bool> writeBroken{false};
+
+    // Received bytes not yet handed out, from rxAt on.
+    std::vector<uint8_t> rx;
+    size_t rxAt = 0;
+    // Payload bytes of the current message not yet handed out; none when
+    // the next bytes are a header.
+    bool inMessage = false;
+    uint64_t messageLeft = 0;
+
+    ~Connection() { Shut(); }
+
+    void Shut() {
+        if (open.exchange(false) && fd >= 0) ::close(fd);
+        fd = -1;
+    }
+
+    bool Usable() const {
+        if (!open) return Fail(EBADF);
+        return true;
+    }
+
+    size_t Buffered() const { return rx.size() - rxAt; }
+
+    void Consume(uint8_t* out, size_t length) {
+        if (out != nullptr) std::memcpy(out, rx.data() + rxAt, length);
+        rxAt += length;
+        if (rxAt == rx.size()) {
+            rx.clear();
+            rxAt = 0;
+        }
+    }
+
+    // Receives until at least `length` bytes are buffered.
+    bool Fill(size_t length, const Deadline& deadline) {
+        while (Buffered() < length) {
+            if (peerClosed) return Fail(ECONNRESET);
+            const Wait wait = WaitFor(fd, POLLIN, deadline);
+            if (wait == Wait::TimedOut) return Fail(ETIMEDOUT);
+            if (wait == Wait::Failed) return Fail(static_cast<uint32_t>(errno));
+#ifdef TCP_QUICKACK
+            // Quick ACK mode lapses; without it the device's next message may
+            // wait for our delayed ACK.
+            SetOption(fd, IPPROTO_TCP, TCP_QUICKACK, 1);
+#endif
+            if (rxAt > 0) {
+                rx.erase(rx.begin(), rx.begin() + static_cast<std::ptrdiff_t>(rxAt));
+                rxAt = 0;
+            }
+            const size_t had = rx.size();
+            rx.resize(had + std::max(length - Buffered(), kReceiveBytes));
+            const ssize_t got = ::recv(fd, rx.data() + had, rx.size() - had, 0);
+            rx.resize(had + static_cast<size_t>(std::max<ssize_t>(got, 0)));
+            if (got == 0) {
+                peerClosed = true;
+                return Fail(ECONNRESET);
+            }
+            if (got < 0 && errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK) {
+                const int error = errno;
+                peerClosed = true;
+                return Fail(static_cast<uint32_t>(error));
+            }
+        }
+        return true;
+    }
+
+    // Sends header and payload as one stream; `sent` counts both.
+    bool Send(const uint8_t* header, size_t headerLength, const uint8_t* data, size_t length, size_t& sent,
+              const Deadline& deadline) {
+        sent = 0;
+        const size_t total = headerLength + length;
+        while (sent < total) {
+            iovec parts[2];
+            size_t count = 0;
+            if (sent < headerLength) parts[count++] = {const_cast<uint8_t*>(header) + sent, headerLength - sent};
+            const size_t dataDone = sent > headerLength ? sent - headerLength : 0;
+            if (length > dataDone) parts[count++] = {const_cast<uint8_t*>(data) + dataDone, length - dataDone};
+            msghdr message{};
+            message.msg_iov = parts;
+            message.msg_iovlen = count;
+            const ssize_t done = ::sendmsg(fd, &message, MSG_NOSIGNAL);
+            if (done > 0) {
+                sent += static_cast<size_t>(done);
+                continue;
+            }
+            if (done < 0 && errno == EINTR) continue;
+            if (done < 0 && errno != EAGAIN && errno != EWOULDBLOCK) return Fail(static_cast<uint32_t>(errno));
+            const Wait wait = WaitFor(fd, POLLOUT, deadline);
+            if (wait == Wait::TimedOut) return Fail(ETIMEDOUT);
+            if (wait == Wait::Failed) return Fail(static_cast<uint32_t>(errno));
+        }
+        return true;
+    }
+};
+
+class TcpEndpoint final : public UsbEndpoint {
+public:
+    TcpEndpoint(std::shared_ptr<Connection> connection, bool in) : c_(std::move(connection)), in_(in) {}
+
+    bool WriteSync(const uint8_t* data, uint32_t length, uint32_t& transferred, uint32_t timeoutMs) override;
+    bool ReadSync(uint8_t* buffer, uint32_t length, uint32_t& transferred, uint32_t timeoutMs) override;
+    bool Close() override {
+        if (closed_) return Fail(EBADF);
+        closed_ = true;
+        return true;
+    }
+
+private:
+    bool Usable(bool wantIn) const {
+        if (closed_) return Fail(EBADF);
+        if (wantIn != in_) return Fail(EINVAL);
+        return c_->Usable();
+    }
+
+    std::shared_ptr<Connection> c_;
+    bool in_;
+    bool closed_ = false;
+};
+
+bool TcpEndpoint::WriteSync(const uint8_t* data, uint32_t length, uint32_t& transferred, uint32_t timeoutMs) {
+    transferred = 0;
+    if (!Usable(false)) return false;
+    if (c_->writeBroken || c_->peerClosed) return Fail(EPIPE);
+    uint8_t header[kHeaderBytes];
+    uint64_t size = length;
+    for (size_t i = kHeaderBytes; i-- > 0; size >>= 8) header[i] = static_cast<uint8_t>(size & 0xFF);
+    size_t sent = 0;
+    const bool ok = c_->Send(header, sizeof header, data, length, sent, DeadlineAfter(timeoutMs));
+    transferred = static_cast<uint32_t>(sent > kHeaderBytes ? sent - kHeaderBytes : 0);
+    if (!ok && sent > 0) c_->writeBroken = true;
+    return ok;
+}
+
+bool TcpEndpoint::ReadSync(uint8_t* buffer, uint32_t length, uint32_t& transferred, uint32_t timeoutMs) {
+    transferred = 0;
+    if (!Usable(true)) return false;
+    if (length == 0) return true;
+    Connection& c = *c_;
+    const Deadline deadline = DeadlineAfter(timeoutMs);
+    if (!c.inMessage) {
+        if (!c.Fill(kHeaderBytes, deadline)) return false;
+        uint8_t header[kHeaderBytes];
+        c.Consume(header, kHeaderBytes);
+        c.messageLeft = 0;
+        for (uint8_t byte : header) c.messageLeft = (c.messageLeft << 8) | byte;
+        c.inMessage = c.messageLeft > 0;
+        if (!c.inMessage) return true;  // an empty message
+    }
+    // Waits for as much of the payload as the buffer takes, so that a message
+    // split across TCP segments still arrives whole.
+    const size_t want = static_cast<size_t>(std::min<uint64_t>(length, c.messageLeft));
+    if (!c.Fill(want, deadline)) return false;
+    c.Consume(buffer, want);
+    c.messageLeft -= want;
+    c.inMessage = c.messageLeft > 0;
+    transferred = static_cast<uint32_t>(want);
+    return true;
+}
+
+class TcpInterface final : public UsbInterface {
+public:
+    explicit TcpInterface(std::shared_ptr<Connection> connection) : c_(std::move(connection)) {}
+
+    bool GetInterfaceName(std::string& name) override {
+        if (!c_->Usable()) return false;
+        name = c_->path;
+        return true;
+    }
+    bool GetInterfaceDescriptor(UsbInterfaceDescriptor& descriptor) override {
+        if (!c_->Usable()) return false;
+        descriptor = UsbInterfaceDescriptor{};  // fastboot's class, subclass and protocol; two endpoints
+        return true;
+    }
+    bool GetDefaultBulkReadEndpointInformation(UsbEndpointInformation& info) override {
+        return Information(info, kBulkInAddress);
+    }
+    bool GetDefaultBulkWriteEndpointInformation(UsbEndpointInformation& info) override {
+        return Information(info, kBulkOutAddress);
+    }
+    std::unique_ptr<UsbEndpoint> OpenDefaultBulkReadEndpoint() override { return Open(true); }
+    std::unique_ptr<UsbEndpoint> OpenDefaultBulkWriteEndpoint() override { return Open(false); }
+    bool Close() override {
+        if (!c_->Usable()) return false;
+        c_->Shut();
+        return true;
+    }
+
+private:
+    bool Information(UsbEndpointInformation& info, uint8_t address) {
+        if (!c_->Usable()) return false;
+        info = UsbEndpointInformation{};
+        info.maxPacketSize = kReportedPacketSize;
+        info.maxTransferSize = UINT32_MAX;  // one message carries any write
+        info.endpointAddress = address;
+        return true;
+    }
+    std::unique_ptr<UsbEndpoint> Open(bool in) {
+        if (!c_->Usable()) return nullptr;
+        return std::make_unique<TcpEndpoint>(c_, in);
+    }
+
+    std::shared_ptr<Connection> c_;
+};
+
+// Connects to one address within the deadline; the socket is non-blocking.
+int ConnectTo(const addrinfo& address, const Deadline& deadline) {
+    const int fd = ::socket(address.ai_family, address.ai_socktype | SOCK_CLOEXEC | SOCK_NONBLOCK,
+                            address.ai_protocol);
+    if (fd < 0) return -1;
+    int error = 0;
+    if (::connect(fd, address.ai_addr, address.ai_addrlen) != 0) {
+        error = errno;
+        if (error == EINPROGRESS) {
+            const Wait wait = WaitFor(fd, POLLOUT, deadline);
+            error = wait == Wait::TimedOut ? ETIMEDOUT : wait == Wait::Failed ? errno : 0;
+            if (error == 0) {
+                socklen_t size = sizeof error;
+                if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) != 0) error = errno;
+            }
+        }
+    }
+    if (error != 0) {
+        ::close(fd);
+        errno = error;
+        return -1;
+    }
+    return fd;
+}
+
+int Connect(const TcpTarget& target) {
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* addresses = nullptr;
+    const std::string service = std::to_string(target.port);
+    const int resolved = ::getaddrinfo(target.host.c_str(), service.c_str(), &hints, &addresses);
+    if (resolved != 0) {
+        SetLastError(resolved == EAI_SYSTEM && errno != 0 ? static_cast<uint32_t>(errno) : EHOSTUNREACH);
+        return -1;
+    }
+    const Deadline deadline = DeadlineAfter(TcpUsbBulk::kConnectMs);
+    int fd = -1;
+    int error = ECONNREFUSED;
+    for (const addrinfo* a = addresses; a != nullptr && fd < 0; a = a->ai_next) {
+        fd = ConnectTo(*a, deadline);
+        if (fd < 0) error = errno;
+    }
+    ::freeaddrinfo(addresses);
+    if (fd < 0) SetLastError(static_cast<uint32_t>(error));
+    return fd;
+}
+
+bool Handshake(Connection& c) {
+    static const uint8_t kHello[] = {'F', 'B', '0', '1'};
+    const Deadline deadline = DeadlineAfter(TcpUsbBulk::kHandshakeMs);
+    size_t sent = 0;
+    if (!c.Send(kHello, sizeof kHello, nullptr, 0, sent, deadline)) return false;
+    if (!c.Fill(sizeof kHello, deadline)) {
+        // A device that will not talk to us closes the connection.
+        if (LastError() == ECONNRESET) SetLastError(ECONNREFUSED);
+        return false;
+    }
+    uint8_t reply[sizeof kHello];
+    c.Consume(reply, sizeof reply);
+    const auto digit = [](uint8_t b) { return b >= '0' && b <= '9'; };
+    const bool valid = reply[0] == 'F' && reply[1] == 'B' && digit(reply[2]) && digit(reply[3]) &&
+                       !(reply[2] == '0' && reply[3] == '0');
+    return valid || Fail(EPROTO);
+}
+
+std::optional<uint16_t> ParsePort(const std::string& text) {
+    if (text.empty() || text.size() > 5) return std::nullopt;
+    unsigned value = 0;
+    for (char ch : text) {
+        if (ch < '0' || ch > '9') return std::nullopt;
+        value = value * 10 + static_cast<unsigned>(ch - '0');
+    }
+    if (value == 0 || value > 65535) return std::nullopt;
+    return static_cast<uint16_t>(value);
+}
+
+}  // namespace
+
+std::optional<TcpTarget> TcpUsbBulk::ParseTarget(const std::string& devicePath) {
+    if (devicePath.rfind(kPrefix, 0) != 0) return std::nullopt;
+    const std::string rest = devicePath.substr(sizeof kPrefix - 1);
+    TcpTarget target{{}, kDefaultPort};
+    std::string portText;
+    bool hasPort = false;
+    if (!rest.empty() && rest.front() == '[') {
+        const size_t close = rest.find(']');
+        if (close == std::string::npos) return std::nullopt;
+        target.host = rest.substr(1, close - 1);
+        const std::string after = rest.substr(close + 1);
+        if (!after.empty()) {
+            if (after.front() != ':') return std::nullopt;
+            hasPort = true;
+            portText = after.substr(1);
+        }
+    } else {
+        const size_t colon = rest.find(':');
+        target.host = rest.substr(0, colon);
+        if (colon != std::string::npos) {
+            hasPort = true;
+            portText = rest.substr(colon + 1);
+        }
+    }
+    if (target.host.empty()) return std::nullopt;
+    if (hasPort) {
+        const auto port = ParsePort(portText);
+        if (!port) return std::nullopt;  // also a bare IPv6 address: its colons are no port
+        target.port = *port;
+    }
+    return target;
+}
+
+std::unique_ptr<UsbInterface> TcpUsbBulk::CreateInterfaceByName(const std::string& devicePath) {
+    const auto target = ParseTarget(devicePath);
+    if (!target) {
+        SetLastError(EINVAL);
+        return nullptr;
+    }
+    const int fd = Connect(*target);
+    if (fd < 0) return nullptr;
+    auto connection = std::make_shared<Connection>();
+    connection->fd = fd;
+    connection->path = devicePath;
+    // Commands and replies are small: each must leave at once rather than
+    // wait for the ACK of the one before.
+    SetOption(fd, IPPROTO_TCP, TCP_NODELAY, 1);
+    if (!Handshake(*connection)) return nullptr;  // the connection closes with it
+    return std::make_unique<TcpInterface>(std::move(connection));
+}
+
+}  // namespace firmora::platform
