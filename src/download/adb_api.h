@@ -1,0 +1,73 @@
+#pragma once
+// AdbApi: the worker's binding record for the USB bulk library, and the
+// three handles of the one fastboot connection open at a time (interface,
+// bulk-read endpoint, bulk-write endpoint).
+//
+// The tool binds the library the package unpacks into its working folder;
+// our own UsbBulk implementation stands behind it. A record whose library is
+// missing stays empty, and every operation on it fails as a failed call does
+// (LastError ENOENT), without a message: the caller's failure report says
+// what could not be done.
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include "platform/usb_bulk.h"
+
+namespace firmora::download {
+
+class AdbApi {
+public:
+    // Where the library lies under the user's temporary folder.
+    static constexpr const char* kLibraryRelativePath = "TempFiles/AdbWinApi.dll";
+
+    // An empty binding.
+    AdbApi() = default;
+    // Binds `bulk` when the library file is present under `tempFolder`
+    // (kLibraryRelativePath); otherwise the binding stays empty. An empty
+    // `tempFolder` (it could not be determined) also leaves it empty.
+    static AdbApi Load(const std::filesystem::path& tempFolder, platform::UsbBulk& bulk);
+    // Binds `bulk` directly, for a download without an unpacked package.
+    static AdbApi Bind(platform::UsbBulk& bulk);
+
+    AdbApi(AdbApi&&) = default;
+    AdbApi& operator=(AdbApi&&) = default;
+    AdbApi(const AdbApi&) = delete;
+    AdbApi& operator=(const AdbApi&) = delete;
+
+    bool IsBound() const { return bulk_ != nullptr; }
+
+    // Opens the interface a device path names and keeps it as the
+    // connection's interface handle; endpoints of an earlier connection that
+    // was never closed are dropped first.
+    bool CreateInterfaceByName(const std::string& devicePath);
+    bool GetInterfaceName(std::string& name);
+    bool GetUsbInterfaceDescriptor(platform::UsbInterfaceDescriptor& descriptor);
+    bool GetDefaultBulkReadEndpointInformation(platform::UsbEndpointInformation& info);
+    bool GetDefaultBulkWriteEndpointInformation(platform::UsbEndpointInformation& info);
+    // Open the default endpoints (read-write access and sharing) and keep
+    // them as the connection's endpoint handles.
+    bool OpenDefaultBulkReadEndpoint();
+    bool OpenDefaultBulkWriteEndpoint();
+    // Synchronous transfers on the connection's endpoints; `transferred`
+    // tells how many bytes moved, also on failure.
+    bool WriteEndpointSync(const uint8_t* data, uint32_t length, uint32_t& transferred, uint32_t timeoutMs);
+    bool ReadEndpointSync(uint8_t* buffer, uint32_t length, uint32_t& transferred, uint32_t timeoutMs);
+    // Close one handle. A handle that closed is released; one that failed to
+    // close is kept (and released with the record or the next connection).
+    bool CloseWriteEndpoint();
+    bool CloseReadEndpoint();
+    bool CloseInterface();
+
+private:
+    explicit AdbApi(platform::UsbBulk& bulk) : bulk_(&bulk) {}
+
+    platform::UsbBulk* bulk_ = nullptr;
+    std::unique_ptr<platform::UsbInterface> interface_;
+    std::unique_ptr<platform::UsbEndpoint> readEndpoint_;
+    std::unique_ptr<platform::UsbEndpoint> writeEndpoint_;
+};
+
+}  // namespace firmora::download
