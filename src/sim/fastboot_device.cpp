@@ -7,6 +7,11 @@
 namespace firmora::sim {
 
 namespace {
+constexpr uint64_t kRebootAfterOkayMs = 50;
+}  // namespace
+
+
+namespace {
 
 constexpr size_t kMaxReply = 256;       // status word plus text
 constexpr size_t kLoggedCommand = 64;   // longest command a boot loader takes
@@ -145,7 +150,10 @@ void FastbootDevice::OnCommand(const std::string& command, DeviceSide& device) {
         Erase(command.substr(6), device);
     } else if (command == "reboot") {
         Reply(device, "OKAY", "");
-        device.Request(ModemRequest::Reset, settings_.replyDelayMs);
+        // A boot loader finishes the USB transfer of its OKAY before it resets:
+        // the host must be able to read the acknowledgement and close its
+        // handles before the device leaves the bus.
+        device.Request(ModemRequest::Reset, settings_.replyDelayMs + kRebootAfterOkayMs);
     } else {
         Reply(device, "FAIL", "unknown command");
     }

@@ -107,6 +107,8 @@ TEST_F(VirtualModemTest, FastbootRebootReturnsToNormalUnderTheScenariosNewComNum
     events.clear();
 
     Fastboot("reboot");
+    EXPECT_TRUE(events.empty()) << "the host must get to read the OKAY first";
+    clock.Sleep(100);
     ASSERT_EQ(events.size(), 1u);
     EXPECT_EQ(events[0].event.kind, BusEvent::Kind::Removal);
     EXPECT_EQ(events[0].event.interfacePath, Usb().at("fastbootInterfacePath"));
