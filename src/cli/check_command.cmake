@@ -1,14 +1,38 @@
 # Runs the firmora command once and checks its exit status and output.
 # FIRMORA: the executable; ARGS: its arguments separated by "|"; EXPECT_EXIT;
-# EXPECT_OUT / EXPECT_ERR: texts that stdout / stderr must contain (optional);
+# EXPECT_OUT / EXPECT_ERR: texts that stdout / stderr must contain (optional;
+# several separated by "|" must all be there);
 # CONFIG_TEXT: lines separated by "|" written to WORK_DIR/Config.ini, which
-# ARGS names as @CONFIG@; @WORK@ stands for WORK_DIR.
+# ARGS names as @CONFIG@ (@BAR@ in a line stands for a "|" of its own);
+# @WORK@ stands for WORK_DIR;
+# IMAGES: files to create in WORK_DIR, "name=size" separated by "|", each
+# filled with its own name over and over;
+# PLAIN_OUT: when true, stdout must hold no escape and no carriage-return
+# character (what a pipe or a log file gets).
 file(REMOVE_RECURSE "${WORK_DIR}")
 file(MAKE_DIRECTORY "${WORK_DIR}")
 set(config "${WORK_DIR}/Config.ini")
 if(NOT CONFIG_TEXT STREQUAL "")
   string(REPLACE "|" "\r\n" text "${CONFIG_TEXT}")
+  string(REPLACE "@BAR@" "|" text "${text}")
   file(WRITE "${config}" "${text}\r\n")
+endif()
+
+if(NOT IMAGES STREQUAL "")
+  string(REPLACE "|" ";" images "${IMAGES}")
+  foreach(image IN LISTS images)
+    string(REGEX MATCH "^([^=]+)=([0-9]+)$" matched "${image}")
+    if(NOT matched)
+      message(FATAL_ERROR "IMAGES entry \"${image}\" is not name=size")
+    endif()
+    set(name "${CMAKE_MATCH_1}")
+    set(size "${CMAKE_MATCH_2}")
+    string(LENGTH "${name}" length)
+    math(EXPR copies "${size} / ${length} + 1")
+    string(REPEAT "${name}" ${copies} content)
+    string(SUBSTRING "${content}" 0 ${size} content)
+    file(WRITE "${WORK_DIR}/${name}" "${content}")
+  endforeach()
 endif()
 
 string(REPLACE "@CONFIG@" "${config}" args "${ARGS}")
@@ -25,14 +49,25 @@ if(NOT status STREQUAL "${EXPECT_EXIT}")
 endif()
 foreach(stream OUT ERR)
   string(TOLOWER ${stream} var)
-  if(NOT EXPECT_${stream} STREQUAL "")
-    string(FIND "${${var}}" "${EXPECT_${stream}}" at)
+  string(REPLACE "|" ";" expected "${EXPECT_${stream}}")
+  foreach(text IN LISTS expected)
+    string(FIND "${${var}}" "${text}" at)
     if(at EQUAL -1)
-      message(SEND_ERROR "std${var} lacks \"${EXPECT_${stream}}\"")
+      message(SEND_ERROR "std${var} lacks \"${text}\"")
       set(failed TRUE)
     endif()
-  endif()
+  endforeach()
 endforeach()
+if(PLAIN_OUT)
+  string(ASCII 27 escape)
+  string(ASCII 13 carriage_return)
+  string(FIND "${out}" "${escape}" at_escape)
+  string(FIND "${out}" "${carriage_return}" at_return)
+  if(NOT at_escape EQUAL -1 OR NOT at_return EQUAL -1)
+    message(SEND_ERROR "stdout holds terminal control characters")
+    set(failed TRUE)
+  endif()
+endif()
 if(failed)
   message(FATAL_ERROR "stdout:\n${out}\nstderr:\n${err}")
 endif()

@@ -8,12 +8,14 @@
 
 #include "cli/command.h"
 #include "cli/config_check_command.h"
+#include "cli/flash_plan_command.h"
 
 namespace firmora::cli {
 namespace {
 
-const std::array<const Command*, 1> kCommands = {
+const std::array<const Command*, 2> kCommands = {
     &kConfigCheckCommand,
+    &kFlashPlanCommand,
 };
 
 const Command* FindCommand(std::string_view name) {

@@ -1,0 +1,299 @@
+#include "cli/flash_plan_command.h"
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <map>
+#include <memory>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include "cli/console_progress.h"
+#include "cli/fastboot_devices.h"
+#include "cli/simulated_target.h"
+#include "core/reporter.h"
+#include "download/adb_api.h"
+#include "download/fastboot_client.h"
+#include "download/fastboot_plan.h"
+#include "download/plan_input.h"
+#include "engine/run_reporter.h"
+#include "package/config_parser.h"
+#include "package/download_options.h"
+#include "package/options_json.h"
+#include "platform/dialogs.h"
+#include "platform/posix/routing_usb_bulk.h"
+#include "platform/posix/system_clock.h"
+#include "sim/sim_platform.h"
+
+namespace firmora::cli {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr std::string_view kUsage =
+    "usage: firmora flash-plan --config FILE [--device PATH | --simulate[=SCENARIO]] [--verbose]\n"
+    "  --config FILE          the package's Config.ini; images are taken from its folder\n"
+    "  --device PATH          the fastboot device: a USB device path or tcp:HOST:PORT\n"
+    "                         (default: the first fastboot interface found on USB)\n"
+    "  --simulate[=SCENARIO]  write to the built-in virtual modem instead; SCENARIO is a\n"
+    "                         shipped scenario's name or a scenario file (default: default)\n"
+    "  --verbose              print the protocol's trace lines too\n";
+
+constexpr const char* kDefaultScenario = "default";
+
+struct Options {
+    std::optional<fs::path> config;
+    std::optional<std::string> device;
+    std::optional<std::string> scenario;  // set with --simulate
+    bool verbose = false;
+    bool help = false;
+};
+
+int UsageError(std::ostream& err, const std::string& problem) {
+    err << "firmora flash-plan: " << problem << '\n' << kUsage;
+    return kExitUsage;
+}
+
+// An option's value from "--name VALUE" or "--name=VALUE"; empty when absent.
+bool TakeValue(const CommandArgs& args, size_t& i, std::string_view name, std::string& value) {
+    const std::string& arg = args[i];
+    if (arg == name) {
+        if (i + 1 >= args.size()) return false;
+        value = args[++i];
+        return true;
+    }
+    value = arg.substr(name.size() + 1);
+    return !value.empty();
+}
+
+bool IsOption(const std::string& arg, std::string_view name) {
+    return arg == name || (arg.starts_with(name) && arg.size() > name.size() && arg[name.size()] == '=');
+}
+
+// Empty when the arguments are fine, else the problem.
+std::string ParseArgs(const CommandArgs& args, Options& options) {
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        std::string value;
+        if (arg == "--help" || arg == "-h") {
+            options.help = true;
+        } else if (arg == "--verbose" || arg == "-v") {
+            options.verbose = true;
+        } else if (IsOption(arg, "--config")) {
+            if (!TakeValue(args, i, "--config", value)) return "option --config needs a file";
+            options.config = value;
+        } else if (IsOption(arg, "--device")) {
+            if (!TakeValue(args, i, "--device", value)) return "option --device needs a device path";
+            options.device = value;
+        } else if (arg == "--simulate") {
+            options.scenario = kDefaultScenario;
+        } else if (arg.starts_with("--simulate=")) {
+            if (arg.size() == std::string_view("--simulate=").size()) return "option --simulate= needs a scenario";
+            options.scenario = arg.substr(std::string_view("--simulate=").size());
+        } else if (arg.starts_with("-")) {
+            return "unknown option: " + arg;
+        } else {
+            return "unexpected argument: " + arg;
+        }
+    }
+    if (options.help) return {};
+    if (!options.config) return "option --config is required";
+    if (options.device && options.scenario) return "--device and --simulate exclude each other";
+    return {};
+}
+
+// The parse takes a missing file for all defaults; a user's path must exist.
+std::string CheckReadable(const fs::path& path) {
+    std::error_code ec;
+    const fs::file_status status = fs::status(path, ec);
+    if (!fs::exists(status)) return "config file not found: " + path.string();
+    if (fs::is_directory(status)) return "config file is a directory: " + path.string();
+    if (!std::ifstream(path, std::ios::binary)) return "cannot read config file: " + path.string();
+    return {};
+}
+
+// An empty image would leave its partition holding nothing; packages never
+// carry one on purpose, so it is refused with the missing ones.
+std::string CheckNotEmpty(const download::PlanInput& input) {
+    for (const auto& image : input.singleImages) {
+        if (image && image->size == 0) return "Image file is empty: " + image->path;
+    }
+    if (!input.configuration) return {};
+    for (const download::PlanEntry& entry : input.entries) {
+        if (entry.file != download::kEraseFile && !download::IsSkippedPlanFile(entry.file) && entry.size == 0) {
+            return "Image file is empty: " + entry.file;
+        }
+    }
+    return {};
+}
+
+bool SelectsAnything(const download::PlanInput& input) {
+    for (const auto& image : input.singleImages) {
+        if (image) return true;
+    }
+    return input.configuration && !input.entries.empty();
+}
+
+// The run's failure as the user reads it: the report's text, and what the
+// system's code means when there is one.
+std::string FailureText(const engine::RunReporter& reporter) {
+    std::string text = reporter.CurrentStatusText();
+    const int32_t status = reporter.RunStatus();
+    if (status != core::kRunFailedWithoutCode && status != core::kRunStopped && status > 0) {
+        text += " (" + std::string(std::strerror(status)) + ")";
+    }
+    return text;
+}
+
+// Where the plan writes: the seams of a real device or of the virtual modem.
+struct Target {
+    std::string description;
+    platform::UsbBulk* bulk = nullptr;
+    platform::DeviceEnumerator* devices = nullptr;
+    platform::Clock* clock = nullptr;
+    // Set with --simulate.
+    std::unique_ptr<sim::SimPlatform> simulation;
+    std::map<std::string, sim::Partition> partitionsBefore;
+    // Set for a real device.
+    std::unique_ptr<platform::RoutingUsbBulk> routing;
+    std::unique_ptr<FastbootDevices> fastbootDevices;
+    std::unique_ptr<platform::SystemClock> systemClock;
+};
+
+std::map<std::string, sim::Partition> Partitions(sim::SimPlatform& simulation) {
+    std::lock_guard lock(simulation.lock());
+    return simulation.Modem(0).partitions().partitions();
+}
+
+// Nullptr with the problem in `problem` and the exit code in `exitCode`.
+std::unique_ptr<Target> ChooseTarget(const Options& options, std::string& problem, int& exitCode) {
+    auto target = std::make_unique<Target>();
+    if (options.scenario) {
+        try {
+            target->simulation = sim::SimPlatform::FromScenario(BootloaderScenario(*options.scenario));
+        } catch (const std::exception& e) {
+            problem = "cannot simulate scenario \"" + *options.scenario + "\": " + e.what();
+            exitCode = kExitUsage;
+            return nullptr;
+        }
+        sim::SimPlatform& simulation = *target->simulation;
+        target->description = "the virtual modem (scenario " + simulation.Modem(0).scenario().name + ")";
+        target->bulk = &simulation.usbBulk();
+        target->devices = &simulation.devices();
+        target->clock = &simulation.clock();
+        target->partitionsBefore = Partitions(simulation);
+        return target;
+    }
+
+    target->routing = std::make_unique<platform::RoutingUsbBulk>();
+    target->systemClock = std::make_unique<platform::SystemClock>();
+    target->bulk = target->routing.get();
+    target->clock = target->systemClock.get();
+    if (options.device) {
+        target->description = *options.device;
+        target->fastbootDevices = std::make_unique<FastbootDevices>(FastbootDevices::Fixed(*options.device));
+    } else {
+        const std::vector<std::string> found = target->routing->FastbootInterfacePaths();
+        if (found.empty()) {
+            problem = "no fastboot device found: put the modem into its boot loader, "
+                      "or name the device with --device PATH (tcp:HOST:PORT for a network device)";
+            exitCode = kExitFailure;
+            return nullptr;
+        }
+        target->description = found.front();
+        // The plan looks the interface up again before every connection.
+        platform::RoutingUsbBulk* routing = target->routing.get();
+        target->fastbootDevices = std::make_unique<FastbootDevices>([routing] { return routing->FastbootInterfacePaths(); });
+    }
+    target->devices = target->fastbootDevices.get();
+    return target;
+}
+
+}  // namespace
+
+const Command kFlashPlanCommand = {
+    "flash-plan", "--config FILE [--device PATH | --simulate[=SCENARIO]] [--verbose]",
+    "write the fastboot plan and single images a Config.ini selects to a device in its boot loader",
+    &RunFlashPlan};
+
+int RunFlashPlan(const CommandArgs& args, std::ostream& out, std::ostream& err) {
+    Options options;
+    if (const std::string problem = ParseArgs(args, options); !problem.empty()) return UsageError(err, problem);
+    if (options.help) {
+        out << kUsage;
+        return kExitOk;
+    }
+
+    // The configuration, read as the tool reads it at start-up.
+    if (const std::string problem = CheckReadable(*options.config); !problem.empty()) {
+        err << "firmora flash-plan: " << problem << '\n';
+        return kExitUsage;
+    }
+    package::DownloadOptions downloadOptions;
+    platform::ScriptedDialogs dialogs;
+    const package::ConfigParseResult parse = package::ParseConfig(*options.config, downloadOptions, dialogs);
+    for (const auto& shown : dialogs.shown()) {
+        err << "Warning: " << package::EscapeVisible(shown.text) << '\n';
+    }
+    if (parse.stoppedOnError) {
+        err << "firmora flash-plan: configuration error: " << package::EscapeVisible(parse.errorText) << '\n';
+        return kExitFailure;
+    }
+
+    // Every image it names, before any device is touched.
+    const fs::path imageFolder = fs::absolute(*options.config).parent_path();
+    const download::PlanInputResult built = download::BuildPlanInput(downloadOptions, imageFolder);
+    std::string imageProblem = built.ok() ? CheckNotEmpty(built.input) : built.error;
+    if (!imageProblem.empty()) {
+        err << "firmora flash-plan: " << package::EscapeVisible(imageProblem) << '\n';
+        return kExitFailure;
+    }
+    const download::PlanInput& input = built.input;
+
+    std::string targetProblem;
+    int targetExit = kExitFailure;
+    const std::unique_ptr<Target> target = ChooseTarget(options, targetProblem, targetExit);
+    if (!target) {
+        err << "firmora flash-plan: " << targetProblem << '\n';
+        return targetExit;
+    }
+
+    ConsoleProgress view(out, {.terminal = &out == &std::cout && StdoutIsTerminal(), .showTrace = options.verbose});
+    engine::RunReporter reporter(view, 0);
+    out << "Writing " << input.TotalBytes() << " bytes of images to " << package::EscapeVisible(target->description)
+        << '\n';
+    if (!SelectsAnything(input)) out << "The configuration selects no image: the device is only restarted.\n";
+
+    download::AdbApi adb = download::AdbApi::Bind(*target->bulk);
+    download::FastbootClient client(adb, reporter, *target->clock);
+    download::FastbootPlan plan(client, *target->devices, reporter, *target->clock);
+    reporter.BeginRun(input.TotalBytes());
+    plan.Run(input);
+
+    const bool passed = reporter.RunStatus() == core::kRunHealthy;
+    if (passed) {
+        reporter.CompleteGauge();
+        view.Finish();
+        reporter.ReportStatus("PASS", core::kReportSuccess);
+    } else {
+        view.Finish();
+    }
+
+    if (target->simulation) {
+        const std::vector<std::string> changed = ChangedPartitions(target->partitionsBefore, Partitions(*target->simulation));
+        out << "Partitions written on the virtual modem:" << (changed.empty() ? " none" : "") << '\n';
+        for (const std::string& line : changed) out << "  " << line << '\n';
+    }
+    if (!passed) {
+        err << "firmora flash-plan: the download to " << package::EscapeVisible(target->description)
+            << " failed: " << FailureText(reporter) << '\n';
+        return kExitFailure;
+    }
+    return kExitOk;
+}
+
+}  // namespace firmora::cli
