@@ -8,6 +8,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "cli/config_file.h"
 #include "package/config_parser.h"
 #include "package/default_config.h"
 #include "package/download_options.h"
@@ -56,17 +57,6 @@ std::string ParseArgs(const CommandArgs& args, Options& options) {
             return "unexpected argument: " + arg;
         }
     }
-    return {};
-}
-
-// The parse reads a missing file as all defaults, which is right for the
-// tool's own working folder but hides a mistyped path given by a user.
-std::string CheckReadable(const fs::path& path) {
-    std::error_code ec;
-    const fs::file_status status = fs::status(path, ec);
-    if (!fs::exists(status)) return "config file not found: " + path.string();
-    if (fs::is_directory(status)) return "config file is a directory: " + path.string();
-    if (!std::ifstream(path, std::ios::binary)) return "cannot read config file: " + path.string();
     return {};
 }
 
@@ -125,7 +115,7 @@ int RunConfigCheck(const CommandArgs& args, std::ostream& out, std::ostream& err
     package::ConfigParseResult result;
     std::string source;
     if (options.config) {
-        if (const std::string problem = CheckReadable(*options.config); !problem.empty()) {
+        if (const std::string problem = CheckReadableConfig(*options.config); !problem.empty()) {
             err << "firmora config-check: " << problem << '\n';
             return kExitUsage;
         }

@@ -12,6 +12,7 @@
 #include <system_error>
 #include <vector>
 
+#include "cli/config_file.h"
 #include "cli/console_progress.h"
 #include "cli/fastboot_devices.h"
 #include "cli/simulated_target.h"
@@ -103,16 +104,6 @@ std::string ParseArgs(const CommandArgs& args, Options& options) {
     if (options.help) return {};
     if (!options.config) return "option --config is required";
     if (options.device && options.scenario) return "--device and --simulate exclude each other";
-    return {};
-}
-
-// The parse takes a missing file for all defaults; a user's path must exist.
-std::string CheckReadable(const fs::path& path) {
-    std::error_code ec;
-    const fs::file_status status = fs::status(path, ec);
-    if (!fs::exists(status)) return "config file not found: " + path.string();
-    if (fs::is_directory(status)) return "config file is a directory: " + path.string();
-    if (!std::ifstream(path, std::ios::binary)) return "cannot read config file: " + path.string();
     return {};
 }
 
@@ -229,7 +220,7 @@ int RunFlashPlan(const CommandArgs& args, std::ostream& out, std::ostream& err) 
     }
 
     // The configuration, read as the tool reads it at start-up.
-    if (const std::string problem = CheckReadable(*options.config); !problem.empty()) {
+    if (const std::string problem = CheckReadableConfig(*options.config); !problem.empty()) {
         err << "firmora flash-plan: " << problem << '\n';
         return kExitUsage;
     }

@@ -35,7 +35,7 @@ inline constexpr uint32_t kFirstRfNvItem = 20000;
 std::string RfNvFilePath(uint32_t item);
 // Generated contents: 128 bytes of an NV item, and a whole RF NV file (its
 // length, from a few dozen bytes to a little over 1.5 KiB, also depends on
-// the seed and the number).
+// its seed and the number).
 NvData GeneratedNvData(uint32_t seed, uint16_t item);
 std::vector<uint8_t> GeneratedRfNvFile(uint32_t seed, uint32_t item);
 
