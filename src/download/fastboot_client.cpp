@@ -165,40 +165,65 @@ bool FastbootClient::ImageBulkWrite(const std::string& filePath, uint32_t byteCo
         return fail("Could not read from BIN file: " + name);
     }
 
-    std::array<uint8_t, kChunkSize> chunk;
+    // The file is read and written a block at a time, but every chunk of the
+    // block is accounted for as if it had been a write of its own: the
+    // counter, the gauge and a failure's numbers are the same as with one
+    // write per chunk.
     uint32_t sent = 0;
     uint32_t chunkNumber = 0;
-    // At least one write: an empty image is one empty transfer.
-    for (;;) {
-        const uint32_t wanted = std::min(kChunkSize, byteCount - sent);
-        size_t got = 0;
-        // A file that ends before the announced count is as unreadable as a
-        // failing read: what the device would get is not the image.
-        if (!image_.Read(chunk.data(), wanted, got)) return fail("Could not read from BIN file: " + name);
-        if (got != wanted) {
-            platform::SetLastError(EIO);
-            return fail("Could not read from BIN file: " + name);
-        }
-        if (got > 0) ++chunkNumber;
+    const auto writeBlock = [&](const uint8_t* data, uint32_t length) {
         uint32_t written = 0;
-        const bool wrote = adb_.WriteEndpointSync(chunk.data(), wanted, written, kChunkWriteTimeoutMs);
-        if (!wrote) {
-            Log("pAdbWriteEndpointSync F: " + std::to_string(chunks) + " " + std::to_string(chunkNumber) + " " +
-                std::to_string(writtenBytes_ + wanted) + " " + std::to_string(wanted) + " " +
-                std::to_string(written));
+        const bool wrote = adb_.WriteEndpointSync(data, length, written, kChunkWriteTimeoutMs);
+        // At least one chunk: an empty image is one empty transfer.
+        uint32_t offset = 0;
+        do {
+            const uint32_t chunk = std::min(kChunkSize, length - offset);
+            if (chunk > 0) ++chunkNumber;
+            const bool last = offset + chunk == length;
+            // Only the last chunk of a failed write shares its failure; the
+            // chunks the transport moved before it arrived whole.
+            const uint32_t chunkWritten = written > offset ? std::min(chunk, written - offset) : 0;
+            const bool chunkWrote = wrote || !last;
+            const bool partial = chunkWritten != chunk;
+            if (!chunkWrote || partial) {
+                // The transport failed somewhere in this chunk (or reported it short).
+                if (!wrote) {
+                    Log("pAdbWriteEndpointSync F: " + std::to_string(chunks) + " " + std::to_string(chunkNumber) +
+                        " " + std::to_string(writtenBytes_ + chunk) + " " + std::to_string(chunk) + " " +
+                        std::to_string(chunkWritten));
+                }
+                const std::string text =
+                    "ImageBulkWrite failure(retry): " + name + " " + std::to_string(chunkNumber);
+                Log(text);
+                return fail(text);
+            }
+            if (chunk > 0) {
+                writtenBytes_ += chunk;
+                reporter_.AddWrittenBytes(chunk);
+            }
+            offset += chunk;
+        } while (offset < length);
+        sent += length;
+        return true;
+    };
+
+    do {
+        const uint32_t wanted = std::min(kImageWriteBytes, byteCount - sent);
+        const uint8_t* data = nullptr;
+        size_t got = 0;
+        const bool read = image_.Next(wanted, data, got);
+        if (read && got == wanted) {
+            if (!writeBlock(data, wanted)) return false;
+            continue;
         }
-        if (!wrote || written != wanted) {
-            const std::string text = "ImageBulkWrite failure(retry): " + name + " " + std::to_string(chunkNumber);
-            Log(text);
-            return fail(text);
-        }
-        if (wanted > 0) {
-            writtenBytes_ += wanted;
-            reporter_.AddWrittenBytes(wanted);
-        }
-        sent += wanted;
-        if (wanted < kChunkSize || chunkNumber == chunks || !Healthy()) break;
-    }
+        // A file that ends before the announced count is as unreadable as a
+        // failing read: what the device would get is not the image. The
+        // whole chunks before the shortfall still go out first.
+        const auto whole = static_cast<uint32_t>(got / kChunkSize * kChunkSize);
+        if (whole > 0 && !writeBlock(data, whole)) return false;
+        if (read) platform::SetLastError(EIO);
+        return fail("Could not read from BIN file: " + name);
+    } while (sent < byteCount && Healthy());
     image_.Close();
     if (!Healthy()) return false;
     if (!entryPacket) Report("ImageBulkWrite successfully");

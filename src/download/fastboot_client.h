@@ -2,7 +2,8 @@
 // FastbootClient: the worker's side of the fastboot protocol over the USB
 // bulk binding. ASCII commands go out as single bulk writes, replies come
 // back on the bulk-in endpoint, and image data follow "download:" as raw
-// bytes streamed from disk in 4096-byte chunks.
+// bytes streamed from disk, counted in 4096-byte chunks and written in
+// blocks of up to 1 MiB.
 //
 // Every failure is reported through the run's Reporter, whose first error
 // fixes the run status. Operations do not look at the run status; the

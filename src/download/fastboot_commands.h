@@ -7,8 +7,14 @@
 
 namespace firmora::download {
 
-// Image data go out in chunks of this size, each one bulk write.
+// Image data are counted in chunks of this size: the byte counter, the gauge
+// and the write-failure diagnostics move one chunk at a time.
 inline constexpr uint32_t kChunkSize = 4096;
+// They travel in bulk writes of up to this many whole chunks (the last write
+// holds the remainder), each with the chunk write time-out. One transport
+// message per chunk costs the device far more than the bytes themselves.
+inline constexpr uint32_t kImageWriteBytes = 1024 * 1024;
+static_assert(kImageWriteBytes % kChunkSize == 0);
 inline constexpr uint32_t kChunkWriteTimeoutMs = 120000;
 // "download:" and the device's answer to it.
 inline constexpr uint32_t kHandshakeWriteTimeoutMs = 500;

@@ -41,26 +41,29 @@ bool ImageStream::Seek(uint64_t offset) {
     return true;
 }
 
-bool ImageStream::Read(uint8_t* out, size_t length, size_t& got) {
-    got = 0;
-    while (got < length) {
-        if (position_ == filled_) {
-            errno = 0;
-            file_.read(block_.data(), static_cast<std::streamsize>(block_.size()));
-            if (file_.bad()) {
-                RecordError();
-                return false;
-            }
-            position_ = 0;
-            filled_ = static_cast<size_t>(file_.gcount());
-            if (filled_ == 0) return true;  // end of file
+bool ImageStream::Next(size_t length, const uint8_t*& data, size_t& got) {
+    length = std::min(length, block_.size());
+    bool ok = true;
+    if (filled_ - position_ < length) {
+        // Keep the unread tail and top the block up behind it. A caller that
+        // takes whole blocks from the start never leaves a tail to move.
+        const size_t tail = filled_ - position_;
+        std::memmove(block_.data(), block_.data() + position_, tail);
+        position_ = 0;
+        filled_ = tail;
+        errno = 0;
+        file_.read(block_.data() + tail, static_cast<std::streamsize>(block_.size() - tail));
+        if (file_.bad()) {
+            RecordError();
+            ok = false;  // what came with the failing read is not trusted
+        } else {
+            filled_ += static_cast<size_t>(file_.gcount());
         }
-        const size_t take = std::min(length - got, filled_ - position_);
-        std::memcpy(out + got, block_.data() + position_, take);
-        position_ += take;
-        got += take;
     }
-    return true;
+    got = std::min(length, filled_ - position_);
+    data = reinterpret_cast<const uint8_t*>(block_.data() + position_);
+    position_ += got;
+    return ok;
 }
 
 void ImageStream::Close() {

@@ -1,6 +1,6 @@
 #pragma once
 // ImageStream: an image file read front to back in large blocks, handed out
-// in pieces of any size. Memory stays at one block whatever the image size.
+// as views into the block. Memory stays at one block whatever the image size.
 
 #include <cstddef>
 #include <cstdint>
@@ -18,9 +18,11 @@ public:
     bool Open(const std::filesystem::path& path);
     // Positions the next read at `offset` bytes from the start.
     bool Seek(uint64_t offset);
-    // Copies the next `length` bytes into `out`; `got` tells how many there
-    // were (fewer only at the end of the file). False on a read error.
-    bool Read(uint8_t* out, size_t length, size_t& got);
+    // Hands out the next `length` bytes (at most kBlockSize) as `data`, a
+    // view into the block that stays valid until the next call; `got` tells
+    // how many there were (fewer only at the end of the file). False on a
+    // read error; `got` then counts the bytes read before it.
+    bool Next(size_t length, const uint8_t*& data, size_t& got);
     void Close();
 
 private:

@@ -1,4 +1,5 @@
 #include <cerrno>
+#include <optional>
 
 #include "download_fixture.h"
 #include "platform/last_error.h"
@@ -6,12 +7,111 @@
 namespace firmora::download {
 namespace {
 
+// Stands between the client and the device: passes every transfer through,
+// keeps the length of each bulk write, and once armed breaks the connection
+// after a budget of bytes, the write that crosses it moving only its share.
+class TapBulk final : public platform::UsbBulk {
+public:
+    explicit TapBulk(platform::UsbBulk& inner) : inner_(inner) {}
+
+    std::unique_ptr<platform::UsbInterface> CreateInterfaceByName(const std::string& devicePath) override {
+        auto interface = inner_.CreateInterfaceByName(devicePath);
+        return interface ? std::make_unique<Interface>(std::move(interface), *this) : nullptr;
+    }
+
+    std::vector<uint32_t> writes;
+    std::optional<uint64_t> budget;
+
+private:
+    class Endpoint final : public platform::UsbEndpoint {
+    public:
+        Endpoint(std::unique_ptr<platform::UsbEndpoint> inner, TapBulk& tap) : inner_(std::move(inner)), tap_(tap) {}
+        bool WriteSync(const uint8_t* data, uint32_t length, uint32_t& transferred, uint32_t timeoutMs) override {
+            tap_.writes.push_back(length);
+            if (!tap_.budget || *tap_.budget >= length) {
+                if (tap_.budget) *tap_.budget -= length;
+                return inner_->WriteSync(data, length, transferred, timeoutMs);
+            }
+            const auto share = static_cast<uint32_t>(*tap_.budget);
+            tap_.budget = 0;
+            if (share > 0) inner_->WriteSync(data, share, transferred, timeoutMs);
+            transferred = share;
+            platform::SetLastError(EIO);
+            return false;
+        }
+        bool ReadSync(uint8_t* buffer, uint32_t length, uint32_t& transferred, uint32_t timeoutMs) override {
+            return inner_->ReadSync(buffer, length, transferred, timeoutMs);
+        }
+        bool Close() override { return inner_->Close(); }
+
+    private:
+        std::unique_ptr<platform::UsbEndpoint> inner_;
+        TapBulk& tap_;
+    };
+
+    class Interface final : public platform::UsbInterface {
+    public:
+        Interface(std::unique_ptr<platform::UsbInterface> inner, TapBulk& tap) : inner_(std::move(inner)), tap_(tap) {}
+        bool GetInterfaceName(std::string& name) override { return inner_->GetInterfaceName(name); }
+        bool GetInterfaceDescriptor(platform::UsbInterfaceDescriptor& d) override {
+            return inner_->GetInterfaceDescriptor(d);
+        }
+        bool GetDefaultBulkReadEndpointInformation(platform::UsbEndpointInformation& info) override {
+            return inner_->GetDefaultBulkReadEndpointInformation(info);
+        }
+        bool GetDefaultBulkWriteEndpointInformation(platform::UsbEndpointInformation& info) override {
+            return inner_->GetDefaultBulkWriteEndpointInformation(info);
+        }
+        std::unique_ptr<platform::UsbEndpoint> OpenDefaultBulkReadEndpoint() override {
+            return inner_->OpenDefaultBulkReadEndpoint();
+        }
+        std::unique_ptr<platform::UsbEndpoint> OpenDefaultBulkWriteEndpoint() override {
+            auto endpoint = inner_->OpenDefaultBulkWriteEndpoint();
+            return endpoint ? std::make_unique<Endpoint>(std::move(endpoint), tap_) : nullptr;
+        }
+        bool Close() override { return inner_->Close(); }
+
+    private:
+        std::unique_ptr<platform::UsbInterface> inner_;
+        TapBulk& tap_;
+    };
+
+    platform::UsbBulk& inner_;
+};
+
+// Keeps the size of every step of the byte counter, and passes all on.
+class CounterSteps final : public core::Reporter {
+public:
+    explicit CounterSteps(core::Reporter& inner) : inner_(inner) {}
+    void ReportStatus(const std::string& text, int kind) override { inner_.ReportStatus(text, kind); }
+    void ReportError(const std::string& text) override { inner_.ReportError(text); }
+    int32_t RunStatus() const override { return inner_.RunStatus(); }
+    void AddWrittenBytes(uint32_t count) override {
+        steps.push_back(count);
+        inner_.AddWrittenBytes(count);
+    }
+
+    std::vector<uint32_t> steps;
+
+private:
+    core::Reporter& inner_;
+};
+
 class FastbootClientTest : public DownloadTest {
 protected:
     void Connect() {
         ASSERT_TRUE(client->ConnectAdbInterface(Modem().FastbootInterfacePath()));
         ASSERT_TRUE(client->InitAdbConnection());
     }
+
+    // The device behind a TapBulk, with the client bound to it.
+    void UseTapped() {
+        Use();
+        tap = std::make_unique<TapBulk>(sim->usbBulk());
+        adb = AdbApi::Bind(*tap);
+    }
+
+    std::unique_ptr<TapBulk> tap;
 };
 
 TEST_F(FastbootClientTest, NoReplyToDownloadWithin512MsFailsTheHandshake) {
@@ -37,14 +137,14 @@ TEST_F(FastbootClientTest, AMissingEraseReplyPausesFiveSecondsWithoutFailingTheR
 }
 
 TEST_F(FastbootClientTest, AWriteThatFailsMidImageEndsTheTransferWithTheChunkNamed) {
-    // The device leaves the bus after 10000 image bytes.
-    Use({{"bootloader", {{"dropAfterBytes", 10000}}}});
+    UseTapped();
     const auto boot = WriteImage("boot.img", 16 * 4096);
     Connect();
     ASSERT_TRUE(client->ImageHandshakeCmd(16 * 4096));
+    // The connection breaks once seven chunks have crossed it.
+    tap->budget = 7 * 4096;
     EXPECT_FALSE(client->ImageBulkWrite(boot.string(), 16 * 4096, 0));
 
-    // The bus catches up with the drop while the eighth chunk crosses it:
     // chunks, chunk number, byte count with this chunk, its length, written.
     EXPECT_TRUE(reporter.Has("pAdbWriteEndpointSync F: 16 8 32768 4096 0"));
     EXPECT_EQ(reporter.Errors(),
@@ -52,6 +152,38 @@ TEST_F(FastbootClientTest, AWriteThatFailsMidImageEndsTheTransferWithTheChunkNam
                                        std::to_string(EIO)});
     EXPECT_EQ(reporter.writtenBytes, 7u * 4096);
     EXPECT_FALSE(reporter.Has("ImageBulkWrite successfully"));
+}
+
+TEST_F(FastbootClientTest, ABreakInsideAChunkNamesThatChunkAndHowMuchOfItCrossed) {
+    UseTapped();
+    const auto boot = WriteImage("boot.img", 16 * 4096);
+    Connect();
+    ASSERT_TRUE(client->ImageHandshakeCmd(16 * 4096));
+    tap->budget = 10000;  // 1808 bytes into the third chunk
+    EXPECT_FALSE(client->ImageBulkWrite(boot.string(), 16 * 4096, 0));
+
+    EXPECT_TRUE(reporter.Has("pAdbWriteEndpointSync F: 16 3 12288 4096 1808"));
+    EXPECT_TRUE(reporter.Has("ImageBulkWrite failure(retry): boot.img 3"));
+    EXPECT_EQ(reporter.writtenBytes, 2u * 4096);
+}
+
+TEST_F(FastbootClientTest, AnImageGoesOutInMegabyteWritesWhileTheCounterMovesPerChunk) {
+    UseTapped();
+    CounterSteps counter(reporter);
+    client = std::make_unique<FastbootClient>(adb, counter, sim->clock());
+    const uint32_t size = 2 * kImageWriteBytes + 1000;
+    const auto boot = WriteImage("boot.img", size);
+    Connect();
+    client->FlashImage(boot.string(), size, [&] { return client->WriteFinishedCmd("boot"); });
+
+    EXPECT_TRUE(reporter.Errors().empty()) << ::testing::PrintToString(reporter.Errors());
+    EXPECT_EQ(Partition("boot").digest, FileDigest(boot));
+    // "download:", the image in three writes, "flash:boot".
+    EXPECT_EQ(tap->writes, (std::vector<uint32_t>{17, kImageWriteBytes, kImageWriteBytes, 1000, 10}));
+    std::vector<uint32_t> steps(2 * kImageWriteBytes / kChunkSize, kChunkSize);
+    steps.push_back(1000);
+    EXPECT_EQ(counter.steps, steps);
+    EXPECT_EQ(reporter.writtenBytes, size);
 }
 
 TEST_F(FastbootClientTest, CommandsGoOutAsTheirExactTexts) {

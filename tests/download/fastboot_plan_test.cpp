@@ -204,6 +204,8 @@ TEST_F(FastbootPlanTest, AnImageThatShrankAfterSizingIsAReadErrorNotAShortDownlo
     EXPECT_EQ(reporter.Errors(),
               std::vector<std::string>{"ERROR, Could not read from BIN file: boot.img, Error code: 5"});
     EXPECT_EQ(FastbootCommands(), std::vector<std::string>{Download(9000)});
+    // The whole chunk before the shortfall went out, as it would alone.
+    EXPECT_EQ(reporter.writtenBytes, 4096u);
     EXPECT_EQ(Partition("boot").flashes, 0u);
 }
 
