@@ -10,6 +10,9 @@
 //   - firmora flash-plan, with a Config.ini whose one entry is
 //     "boot | image.bin", and the same with a 4 KiB image (its cost apart
 //     from streaming: process start, connections, the plan's pauses);
+//   - our fastboot client alone (this program started again as a child with
+//     --flash-image): one connection, "download:", the file streamed,
+//     "flash:boot", without the plan and its pauses between steps;
 //   - the Android fastboot client, against a server announcing a
 //     max-download-size of 0x20000000 (one download) and of 0x1000000
 //     (the client cuts the image into sparse pieces of 16 MiB).
@@ -21,6 +24,7 @@
 // usage: fastboot_stream [--size MIB] [--small-size MIB] [--rounds N]
 //                        [--firmora PATH] [--sim PATH] [--fastboot PATH]
 //                        [--scenario FILE]
+//        fastboot_stream --flash-image DEVICE IMAGE BYTES   (the child mode)
 
 #include <unistd.h>
 
@@ -38,6 +42,7 @@
 #include <vector>
 
 #include "support/child_process.h"
+#include "support/firmora_flash.h"
 #include "support/image_file.h"
 #include "support/null_client.h"
 #include "support/sim_server.h"
@@ -61,7 +66,7 @@ struct Settings {
     std::string scenario = FIRMORA_SCENARIO_DIR "/default.json";
 };
 
-enum class Client { Null, Null4K, Firmora, FirmoraFixed, AndroidOne, AndroidPieces };
+enum class Client { Null, Null4K, Firmora, FirmoraFixed, FirmoraImage, AndroidOne, AndroidPieces };
 
 const char* ClientName(Client client) {
     switch (client) {
@@ -69,6 +74,7 @@ const char* ClientName(Client client) {
         case Client::Null4K: return "null client, 4 KiB messages";
         case Client::Firmora: return "firmora flash-plan";
         case Client::FirmoraFixed: return "firmora flash-plan, 4 KiB image";
+        case Client::FirmoraImage: return "firmora client, FlashImage only";
         case Client::AndroidOne: return "fastboot, one download";
         case Client::AndroidPieces: return "fastboot, 16 MiB sparse pieces";
     }
@@ -175,7 +181,8 @@ public:
         std::vector<Row> rows = {{Client::Null, {}, {}},
                                  {Client::Null4K, {}, {}},
                                  {Client::Firmora, {}, {}},
-                                 {Client::FirmoraFixed, {}, {}}};
+                                 {Client::FirmoraFixed, {}, {}},
+                                 {Client::FirmoraImage, {}, {}}};
         if (androidAvailable_) rows.push_back({Client::AndroidOne, {}, {}});
         {
             const fs::path scenario = folder_ / "one-download.json";
@@ -200,6 +207,7 @@ public:
     }
 
     void set_androidAvailable(bool available) { androidAvailable_ = available; }
+    void set_self(std::string self) { self_ = std::move(self); }
 
 private:
     void RunOnce(SimServer& server, Row& row) {
@@ -230,6 +238,11 @@ private:
                     {settings_.firmora, "flash-plan", "--config", config.string(), "--device", server.address()}, log);
                 break;
             }
+            case Client::FirmoraImage:
+                sample.child = RunProgram({self_, "--flash-image", server.address(), image_.string(),
+                                           std::to_string(bytes_)},
+                                          log);
+                break;
             case Client::AndroidOne:
             case Client::AndroidPieces:
                 sample.child = RunProgram({settings_.fastboot, "-s", server.address(), "flash", "boot",
@@ -292,6 +305,7 @@ private:
     std::string tinyDigest_;
     uint32_t bytes_ = 0;
     bool androidAvailable_ = true;
+    std::string self_;  // this program, for the child mode
 };
 
 void PrintTable(uint64_t sizeMiB, const std::vector<Row>& rows, int rounds) {
@@ -349,6 +363,11 @@ void PrintGoals(const Settings& settings, const std::vector<Row>& big, const std
         std::printf("- of which streaming (ours minus the 4 KiB run): %.3f s, %.0f MiB/s\n", streaming,
                     static_cast<double>(settings.sizeMiB) / streaming);
     }
+    if (const Row* image = FindRow(big, Client::FirmoraImage); image != nullptr && androidBest > 0) {
+        const Summary alone = Summarise(*image);
+        std::printf("- our client without the plan's pauses: %.3f s against %.3f s: %s; peak RSS %.1f MiB\n",
+                    alone.bestWall, androidBest, alone.bestWall <= androidBest ? "met" : "MISSED", alone.peakRss);
+    }
     std::printf("- peak RSS at %llu MiB: %.1f MiB (goal: under 32 MiB): %s\n",
                 static_cast<unsigned long long>(settings.sizeMiB), us.peakRss, us.peakRss < 32 ? "met" : "MISSED");
     if (const Row* smallOurs = FindRow(small, Client::Firmora)) {
@@ -381,7 +400,8 @@ std::string FirstLine(const fs::path& path) {
 
 constexpr const char* kUsage =
     "usage: fastboot_stream [--size MIB] [--small-size MIB (0: none)] [--rounds N]\n"
-    "                       [--firmora PATH] [--sim PATH] [--fastboot PATH] [--scenario FILE]\n";
+    "                       [--firmora PATH] [--sim PATH] [--fastboot PATH] [--scenario FILE]\n"
+    "       fastboot_stream --flash-image DEVICE IMAGE BYTES\n";
 
 int Usage(const std::string& problem) {
     std::cerr << "fastboot_stream: " << problem << '\n' << kUsage;
@@ -392,6 +412,16 @@ int Usage(const std::string& problem) {
 
 int main(int argc, char** argv) {
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    // The child mode: our client flashes one image and exits with its outcome.
+    if (argc == 5 && std::string(argv[1]) == "--flash-image") {
+        try {
+            const uint64_t bytes = std::stoull(argv[4]);
+            if (bytes > 0xffffffffull) return Usage("a fastboot download holds at most 4 GiB - 1");
+            return FirmoraFlashImage(argv[2], argv[3], static_cast<uint32_t>(bytes), "boot") == 0 ? 0 : 1;
+        } catch (const std::exception&) {
+            return Usage("BYTES must be a number");
+        }
+    }
     Settings settings;
     settings.firmora = ProgramBeside("firmora");
     settings.sim = ProgramBeside("firmora-sim");
@@ -423,6 +453,7 @@ int main(int argc, char** argv) {
         Bench bench(settings, folder.path());
         const bool android = AndroidClientWorks(settings.fastboot, folder.path());
         bench.set_androidAvailable(android);
+        bench.set_self(ProgramBeside("fastboot_stream"));
 
         std::printf("fastboot_stream: %d cores, %s; firmora-sim on 127.0.0.1\n",
                     static_cast<int>(::sysconf(_SC_NPROCESSORS_ONLN)),
