@@ -14,6 +14,7 @@
 #include "recording_reporter.h"
 #include "responder_port.h"
 #include "sim/diag_device.h"
+#include "sim_diag_stack.h"
 #include "test_folder.h"
 
 namespace firmora::testing {
@@ -35,33 +36,12 @@ Bytes ReadLocal(const fs::path& path) {
 
 // The preservation steps through the tool's DIAG stack on COM3, with a
 // simulated device behind it.
-class EfsPreservationTest : public ::testing::Test {
+class EfsPreservationTest : public SimDiagStack {
 protected:
-    EfsPreservationTest() { channel.OpenDiagChannel(3); }
-
-    void Start(const json& scenario) {
-        port.reset();
-        state = sim::DiagDeviceState::FromScenario(scenario);
-        responder = std::make_unique<sim::DiagResponder>(state, scenario);
-        port = std::make_unique<ResponderPort>(device, clock, *responder);
-    }
 
     TestFolder folder{"efs"};
     fs::path backup = folder.path() / "SN[1]";
-    platform::VirtualClock clock;
-    FakeSerialPorts ports{clock};
-    FakeSerialDevice& device = ports.Device("COM3");
-    RecordingReporter reporter;
-    package::DownloadOptions options;
-    link::SerialChannel channel{link::ChannelRole::Diagnostic, ports, clock, reporter, options};
-    link::HdlcFramer framer{channel, clock, reporter};
-    core::DeviceChangeFlags flags;
-    link::DiagCommands diag{framer, channel, clock, reporter, flags};
     preserve::EfsSession session{diag, framer, clock, reporter};
-
-    sim::DiagDeviceState state;
-    std::unique_ptr<sim::DiagResponder> responder;
-    std::unique_ptr<ResponderPort> port;
 };
 
 TEST_F(EfsPreservationTest, UserDataSurvivesAWipeByteForByte) {

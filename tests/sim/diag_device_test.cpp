@@ -13,6 +13,7 @@
 #include "package/download_options.h"
 #include "recording_reporter.h"
 #include "responder_port.h"
+#include "sim_diag_stack.h"
 
 namespace firmora::testing {
 namespace {
@@ -20,16 +21,8 @@ namespace {
 using nlohmann::json;
 
 // The tool's own DIAG stack on COM3, with a simulated device's responder behind it.
-class DiagDeviceTest : public ::testing::Test {
+class DiagDeviceTest : public SimDiagStack {
 protected:
-    DiagDeviceTest() { channel.OpenDiagChannel(3); }
-
-    void Start(const json& scenario) {
-        port.reset();
-        state = sim::DiagDeviceState::FromScenario(scenario);
-        responder = std::make_unique<sim::DiagResponder>(state, scenario);
-        port = std::make_unique<ResponderPort>(device, clock, *responder);
-    }
 
     // One request and its reply, as the tool's framer sends and reads them.
     Bytes Exchange(const Bytes& request) {
@@ -70,19 +63,6 @@ protected:
         return content;
     }
 
-    platform::VirtualClock clock;
-    FakeSerialPorts ports{clock};
-    FakeSerialDevice& device = ports.Device("COM3");
-    RecordingReporter reporter;
-    package::DownloadOptions options;
-    link::SerialChannel channel{link::ChannelRole::Diagnostic, ports, clock, reporter, options};
-    link::HdlcFramer framer{channel, clock, reporter};
-    core::DeviceChangeFlags flags;
-    link::DiagCommands diag{framer, channel, clock, reporter, flags};
-
-    sim::DiagDeviceState state;
-    std::unique_ptr<sim::DiagResponder> responder;
-    std::unique_ptr<ResponderPort> port;
 };
 
 Bytes Pattern(size_t size, uint8_t salt) {
