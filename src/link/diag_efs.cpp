@@ -54,23 +54,23 @@ std::vector<uint8_t> EfsOpenRequest(uint32_t flags, uint32_t mode, std::string_v
     return out;
 }
 
-std::vector<uint8_t> EfsCloseRequest() {
+std::vector<uint8_t> EfsCloseRequest(uint32_t fd) {
     std::vector<uint8_t> out = Header(EfsCommand::Close);
-    PutWord(out, kEfsFileDescriptor);
+    PutWord(out, fd);
     return out;
 }
 
-std::vector<uint8_t> EfsReadRequest(uint32_t count, uint32_t offset) {
+std::vector<uint8_t> EfsReadRequest(uint32_t count, uint32_t offset, uint32_t fd) {
     std::vector<uint8_t> out = Header(EfsCommand::Read);
-    PutWord(out, kEfsFileDescriptor);
+    PutWord(out, fd);
     PutWord(out, count);
     PutWord(out, offset);
     return out;
 }
 
-std::vector<uint8_t> EfsWriteRequest(uint32_t offset, std::span<const uint8_t> data) {
+std::vector<uint8_t> EfsWriteRequest(uint32_t offset, std::span<const uint8_t> data, uint32_t fd) {
     std::vector<uint8_t> out = Header(EfsCommand::Write);
-    PutWord(out, kEfsFileDescriptor);
+    PutWord(out, fd);
     PutWord(out, offset);
     out.insert(out.end(), data.begin(), data.end());
     return out;

@@ -54,10 +54,13 @@ inline constexpr int32_t kEfsFolderExists = 6;
 
 // Requests.
 std::vector<uint8_t> EfsOpenRequest(uint32_t flags, uint32_t mode, std::string_view path);
-std::vector<uint8_t> EfsCloseRequest();
+// The file operations name the descriptor the device handed out; the tool
+// itself always has kEfsFileDescriptor.
+std::vector<uint8_t> EfsCloseRequest(uint32_t fd = kEfsFileDescriptor);
 // Read `count` bytes at `offset` from the open file.
-std::vector<uint8_t> EfsReadRequest(uint32_t count, uint32_t offset);
-std::vector<uint8_t> EfsWriteRequest(uint32_t offset, std::span<const uint8_t> data);
+std::vector<uint8_t> EfsReadRequest(uint32_t count, uint32_t offset, uint32_t fd = kEfsFileDescriptor);
+std::vector<uint8_t> EfsWriteRequest(uint32_t offset, std::span<const uint8_t> data,
+                                     uint32_t fd = kEfsFileDescriptor);
 std::vector<uint8_t> EfsUnlinkRequest(std::string_view path);
 std::vector<uint8_t> EfsMakeDirRequest(std::string_view path);
 std::vector<uint8_t> EfsRemoveDirRequest(std::string_view path);

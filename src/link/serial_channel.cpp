@@ -85,6 +85,26 @@ bool SerialChannel::OpenDiagChannel(int portNumber) {
     return true;
 }
 
+void SetDiagLine(platform::LineSettings& line) {
+    line.baudRate = 115200;
+    line.dataBits = 8;
+    line.parity = platform::Parity::None;
+    line.stopBits = platform::StopBits::One;
+    line.binary = true;
+    line.parityCheck = false;
+    line.ctsOutFlow = false;
+    line.dsrOutFlow = false;
+    line.dtr = platform::DtrControl::Disable;
+    line.rts = platform::RtsControl::Disable;
+    line.dsrSensitivity = false;
+    line.txContinueOnXoff = false;
+    line.xonXoffOut = false;
+    line.xonXoffIn = false;
+    line.errorCharReplace = false;
+    line.nullStrip = false;
+    line.abortOnError = false;
+}
+
 void SerialChannel::ConfigureDiagChannel() {
     if (!port_) {
         reporter_.ReportError("Could not open COMM port");
@@ -105,23 +125,7 @@ void SerialChannel::ConfigureDiagChannel() {
     platform::LineSettings line;
     bool settingsOk = port_->GetLineSettings(line);
     if (settingsOk) {
-        line.baudRate = 115200;
-        line.dataBits = 8;
-        line.parity = platform::Parity::None;
-        line.stopBits = platform::StopBits::One;
-        line.binary = true;
-        line.parityCheck = false;
-        line.ctsOutFlow = false;
-        line.dsrOutFlow = false;
-        line.dtr = platform::DtrControl::Disable;
-        line.rts = platform::RtsControl::Disable;
-        line.dsrSensitivity = false;
-        line.txContinueOnXoff = false;
-        line.xonXoffOut = false;
-        line.xonXoffIn = false;
-        line.errorCharReplace = false;
-        line.nullStrip = false;
-        line.abortOnError = false;
+        SetDiagLine(line);
         settingsOk = port_->SetLineSettings(line);
     }
     if (!settingsOk) reporter_.ReportError("Could not setup COMM port");

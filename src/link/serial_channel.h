@@ -17,6 +17,10 @@ namespace firmora::link {
 
 enum class ChannelRole { Diagnostic, At };
 
+// The line a Diag port runs on: 115200 8N1, binary, no flow control, DTR and
+// RTS off. Every other field of `line` is left as it was.
+void SetDiagLine(platform::LineSettings& line);
+
 class SerialChannel {
 public:
     SerialChannel(ChannelRole role, platform::SerialPorts& ports, platform::Clock& clock,
