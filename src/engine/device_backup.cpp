@@ -1,0 +1,430 @@
+#include "engine/device_backup.h"
+
+#include <cstdio>
+#include <memory>
+#include <system_error>
+#include <vector>
+
+#include "link/at_channel.h"
+#include "link/diag_commands.h"
+#include "link/hdlc_framer.h"
+#include "link/qlib_api.h"
+#include "link/serial_channel.h"
+#include "package/project_table.h"
+#include "platform/files.h"
+#include "preserve/at_backup_file.h"
+#include "preserve/at_parameters.h"
+#include "preserve/diag_nv.h"
+#include "preserve/efs_preservation.h"
+#include "preserve/library_nv.h"
+#include "preserve/nv_backup_file.h"
+
+namespace firmora::engine {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr const char* kAtBackupFile = "at.bak";
+constexpr const char* kEfsFolder = "EFS";
+// How long the library waits for the Diag port to open.
+constexpr uint32_t kLibraryConnectWaitMs = 2000;
+
+bool IsCdmaProject(int index) {
+    return (index >= 35 && index <= 39) || index == 41 || index == 48;
+}
+
+bool Healthy(const core::Reporter& reporter) { return reporter.RunStatus() == core::kRunHealthy; }
+
+// Reports `text` as the run's failure unless a step already did.
+void FailIfHealthy(core::Reporter& reporter, const std::string& text) {
+    if (Healthy(reporter)) reporter.ReportError(text);
+}
+
+std::string NowText(platform::Clock& clock) {
+    const platform::LocalDateTime t = clock.Now();
+    char text[32];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", t.year, t.month, t.day, t.hour, t.minute,
+                  t.second);
+    return text;
+}
+
+std::string NameOf(int32_t number, const preserve::NvTable& table) {
+    for (const preserve::NvEntry& entry : table) {
+        if (entry.number == number) return entry.name;
+    }
+    return "";
+}
+
+std::string Relative(const fs::path& file, const fs::path& folder) {
+    return file.lexically_relative(folder).generic_string();
+}
+
+// The worker's diagnostic stack on one port, open for the life of the object.
+struct DiagStack {
+    DiagStack(DeviceDataTarget& t)
+        : channel(link::ChannelRole::Diagnostic, t.ports, t.clock, t.reporter, t.options),
+          framer(channel, t.clock, t.reporter),
+          diag(framer, channel, t.clock, t.reporter, flags) {}
+    ~DiagStack() {
+        if (channel.IsOpen()) channel.CloseChannel("Warning-diag");
+    }
+    bool Open(DeviceDataTarget& t) {
+        if (channel.OpenDiagChannel(t.diagPort)) return true;
+        FailIfHealthy(t.reporter, "Could not open the Diag port " + link::SerialChannel::DeviceName(t.diagPort));
+        return false;
+    }
+
+    core::DeviceChangeFlags flags;
+    link::SerialChannel channel;
+    link::HdlcFramer framer;
+    link::DiagCommands diag;
+};
+
+// The diagnostic library's connection for one step; the worker's own
+// diagnostic channel must be closed while it is open.
+class LibraryConnection {
+public:
+    explicit LibraryConnection(DeviceDataTarget& t) : qlib_(link::QlibApi::Bind(t.ports, t.clock)) {
+        handle_ = qlib_.ConnectServerWithWait(t.diagPort, kLibraryConnectWaitMs);
+        if (handle_ == 0 || !qlib_.IsPhoneConnected(handle_)) {
+            FailIfHealthy(t.reporter, "QUALCOMM-Fail to Connect UE!");
+            connected_ = false;
+        }
+    }
+    ~LibraryConnection() {
+        if (handle_ != 0) qlib_.DisconnectServer(handle_);
+    }
+    bool connected() const { return connected_; }
+    link::QlibApi& qlib() { return qlib_; }
+    link::QlibHandle handle() const { return handle_; }
+
+private:
+    link::QlibApi qlib_;
+    link::QlibHandle handle_ = 0;
+    bool connected_ = true;
+};
+
+bool FolderIsEmptyOrAbsent(const fs::path& folder) {
+    std::error_code ec;
+    if (!fs::exists(folder, ec)) return !ec;
+    return fs::is_directory(folder, ec) && fs::is_empty(folder, ec);
+}
+
+// Saves the AT parameters into at.bak and the manifest.
+void BackupAt(DeviceDataTarget& t, const fs::path& folder, BackupManifest& manifest) {
+    link::SerialChannel channel(link::ChannelRole::At, t.ports, t.clock, t.reporter, t.options);
+    if (!channel.OpenAtChannel(t.atPort)) {
+        FailIfHealthy(t.reporter, "Could not open the AT port " + link::SerialChannel::DeviceName(t.atPort));
+        return;
+    }
+    link::AtChannel at(channel, t.clock, t.reporter, false);
+    preserve::AtSession session{channel, at, t.clock, t.reporter, t.options};
+    if (!preserve::ReadIdentity(session, manifest.at)) {
+        FailIfHealthy(t.reporter, "Could not read the device's identity");
+    } else if (preserve::WriteAtBackup(manifest.at, t.options.ProjectIndex, folder / kAtBackupFile, t.reporter)) {
+        manifest.atSaved = true;
+    }
+    channel.CloseChannel("Warning-at");
+}
+
+// The library's items below 20000 go into nv.bak; RF NV files stay copies.
+bool WriteLibraryItems(DeviceDataTarget& t, const preserve::NvSlots& slots, const fs::path& folder,
+                       BackupManifest& manifest) {
+    std::string content;
+    for (size_t i = 0; i < slots.count; ++i) {
+        const preserve::NvSlot& slot = slots.slots[i];
+        if (slot.number >= preserve::kFirstRfNvItem) {
+            manifest.rfNv.push_back({slot.number, Relative(slot.rfNvFile, folder)});
+            continue;
+        }
+        const auto record = preserve::EncodeNvRecord({slot.number, slot.data});
+        content.append(reinterpret_cast<const char*>(record.data()), record.size());
+        manifest.nvItems.push_back({slot.number, NameOf(slot.number, preserve::LibraryNvTable())});
+    }
+    const fs::path file = folder / preserve::kNvBackupFileName;
+    if (!platform::ReplaceFileAtomically(file, content)) {
+        FailIfHealthy(t.reporter, "Unable to write to " + file.string());
+        return false;
+    }
+    return true;
+}
+
+void BackupNvWithLibrary(DeviceDataTarget& t, const fs::path& folder, BackupManifest& manifest) {
+    LibraryConnection connection(t);
+    if (!connection.connected()) return;
+    preserve::LibraryNvSession session{connection.qlib(), t.reporter};
+    std::unique_ptr<preserve::NvSlots> slots;
+    preserve::QlibNvBackup(session, connection.handle(), folder / kEfsFolder, slots);
+    if (Healthy(t.reporter) && WriteLibraryItems(t, *slots, folder, manifest)) manifest.nvSaved = true;
+}
+
+void BackupNvWithDiag(DeviceDataTarget& t, DiagStack& stack, const fs::path& folder, BackupManifest& manifest) {
+    preserve::NvSession session{stack.framer, t.clock, t.reporter, t.options, t.tables,
+                                folder / preserve::kNvBackupFileName};
+    if (manifest.nvMechanism == NvMechanism::DiagVendor) {
+        if (!preserve::DiagNvBackupVendor(session)) return;
+        manifest.nvItems = t.tables.vendor;
+    } else {
+        preserve::DiagNvState state;
+        preserve::PrepareNvTable(t.options, t.tables, state);
+        if (!preserve::DiagNvBackup(session, state)) return;
+        manifest.nvItems = state.SavedNvList;
+    }
+    manifest.nvSaved = Healthy(t.reporter);
+}
+
+void BackupUserFiles(DeviceDataTarget& t, DiagStack& stack, const fs::path& folder, BackupManifest& manifest) {
+    preserve::EfsSession session{stack.diag, stack.framer, t.clock, t.reporter};
+    preserve::EfsUserData data;
+    data.files = t.options.UserDataFilesList;
+    if (!preserve::PrepareUserDataFolders(session, folder, t.options.UserDataDirList, data)) return;
+    preserve::BackupUserData(session, data);
+    if (!Healthy(t.reporter)) return;
+    manifest.userDataFolders = data.dirList;
+    for (size_t i = 0; i < data.files.size(); ++i) {
+        manifest.userData.push_back({data.files[i], Relative(data.localFiles[i], folder), data.sizes[i]});
+    }
+    manifest.userDataSaved = true;
+}
+
+bool WantsUserData(const package::DownloadOptions& options) {
+    return !options.UserDataFilesList.empty() || !options.UserDataDirList.empty();
+}
+
+std::optional<std::string> ReadNvBackup(const fs::path& folder, const BackupManifest& manifest, std::string& error) {
+    const fs::path file = folder / preserve::kNvBackupFileName;
+    std::optional<std::string> content = platform::ReadWholeFile(file);
+    if (!content) {
+        error = "nv.bak cannot be read";
+        return std::nullopt;
+    }
+    if (content->size() % preserve::kNvRecordBytes != 0 ||
+        content->size() / preserve::kNvRecordBytes != manifest.nvItems.size()) {
+        error = "nv.bak holds " + std::to_string(content->size()) + " bytes, not the " +
+                std::to_string(manifest.nvItems.size()) + " records of 130 bytes the manifest names";
+        return std::nullopt;
+    }
+    // Each record must be the item the manifest names at its place: the
+    // restore writes a record's data into the item the record names.
+    const auto* bytes = reinterpret_cast<const uint8_t*>(content->data());
+    for (size_t i = 0; i < manifest.nvItems.size(); ++i) {
+        const preserve::NvRecord record = preserve::DecodeNvRecord(
+            std::span<const uint8_t, preserve::kNvRecordBytes>(bytes + i * preserve::kNvRecordBytes,
+                                                               preserve::kNvRecordBytes));
+        if (record.number != manifest.nvItems[i].number) {
+            error = "nv.bak record " + std::to_string(i + 1) + " holds item " + std::to_string(record.number) +
+                    ", not item " + std::to_string(manifest.nvItems[i].number) + " the manifest names";
+            return std::nullopt;
+        }
+    }
+    return content;
+}
+
+void RestoreNvWithLibrary(DeviceDataTarget& t, const fs::path& folder, const BackupManifest& manifest) {
+    std::string error;
+    const std::optional<std::string> content = ReadNvBackup(folder, manifest, error);
+    if (!content) {
+        FailIfHealthy(t.reporter, error);
+        return;
+    }
+    auto slots = std::make_unique<preserve::NvSlots>();
+    const auto* bytes = reinterpret_cast<const uint8_t*>(content->data());
+    for (size_t offset = 0; offset < content->size() && slots->count < preserve::kNvSlotCount;
+         offset += preserve::kNvRecordBytes) {
+        const preserve::NvRecord record =
+            preserve::DecodeNvRecord(std::span<const uint8_t, preserve::kNvRecordBytes>(bytes + offset,
+                                                                                        preserve::kNvRecordBytes));
+        preserve::NvSlot& slot = slots->slots[slots->count++];
+        slot.number = record.number;
+        slot.data = record.data;
+    }
+    for (const RfNvCopy& copy : manifest.rfNv) {
+        if (slots->count >= preserve::kNvSlotCount) break;
+        preserve::NvSlot& slot = slots->slots[slots->count++];
+        slot.number = static_cast<uint16_t>(copy.number);
+        slot.rfNvFile = folder / copy.file;
+    }
+    LibraryConnection connection(t);
+    if (!connection.connected()) return;
+    preserve::LibraryNvSession session{connection.qlib(), t.reporter};
+    preserve::QlibNvRestore(session, connection.handle(), slots.get());
+}
+
+void RestoreNvWithDiag(DeviceDataTarget& t, DiagStack& stack, const fs::path& folder,
+                       const BackupManifest& manifest) {
+    preserve::NvSession session{stack.framer, t.clock, t.reporter, t.options, t.tables,
+                                folder / preserve::kNvBackupFileName};
+    bool written = false;
+    if (manifest.nvMechanism == NvMechanism::DiagVendor) {
+        written = preserve::DiagNvRestoreVendor(session);
+    } else {
+        preserve::DiagNvState state;
+        state.SavedNvList = manifest.nvItems;
+        written = preserve::DiagNvRestore(session, state);
+    }
+    // Some refusals are only reported as lines; the restore as a whole failed.
+    if (!written) FailIfHealthy(t.reporter, "Restore NV failed");
+}
+
+void RestoreUserFiles(DeviceDataTarget& t, DiagStack& stack, const fs::path& folder,
+                      const BackupManifest& manifest) {
+    preserve::EfsSession session{stack.diag, stack.framer, t.clock, t.reporter};
+    preserve::EfsUserData data;
+    data.dirList = manifest.userDataFolders;
+    for (const UserDataCopy& copy : manifest.userData) {
+        data.files.push_back(copy.devicePath);
+        data.localFiles.push_back(folder / copy.file);
+        data.sizes.push_back(copy.size);
+    }
+    preserve::RestoreUserData(session, data);
+}
+
+void RestoreAt(DeviceDataTarget& t, const fs::path& folder, const BackupManifest& manifest) {
+    link::SerialChannel channel(link::ChannelRole::At, t.ports, t.clock, t.reporter, t.options);
+    if (!channel.OpenAtChannel(t.atPort)) {
+        FailIfHealthy(t.reporter, "Could not open the AT port " + link::SerialChannel::DeviceName(t.atPort));
+        return;
+    }
+    link::AtChannel at(channel, t.clock, t.reporter, false);
+    preserve::AtSession session{channel, at, t.clock, t.reporter, t.options};
+    const fs::path file = folder / kAtBackupFile;
+    const preserve::AtParameters params = preserve::LoadAtBackup(manifest.at, t.options.ProjectIndex, file);
+    preserve::RestoreAtParameters(session, params, file);
+    channel.CloseChannel("Warning-at");
+}
+
+}  // namespace
+
+NvMechanism ChooseNvMechanism(const package::DownloadOptions& options) {
+    if (preserve::IsVendorNvVariant(options)) return NvMechanism::DiagVendor;
+    if (options.PlatformType == 1 || options.PlatformType == 2 || IsCdmaProject(options.ProjectIndex)) {
+        return NvMechanism::Diag;
+    }
+    return NvMechanism::Library;
+}
+
+bool RestoresNvItems(const package::DownloadOptions& options) {
+    return ChooseNvMechanism(options) != NvMechanism::Diag || IsCdmaProject(options.ProjectIndex);
+}
+
+bool BackupDevice(DeviceDataTarget& t, const fs::path& folder) {
+    if (!FolderIsEmptyOrAbsent(folder)) {
+        FailIfHealthy(t.reporter, "The backup folder is not empty: " + folder.string());
+        return false;
+    }
+    std::error_code ec;
+    fs::create_directories(folder / kEfsFolder, ec);
+    if (ec) {
+        FailIfHealthy(t.reporter, "Could not create folder!");
+        return false;
+    }
+
+    BackupManifest manifest;
+    manifest.created = NowText(t.clock);
+    manifest.projectIndex = t.options.ProjectIndex;
+    manifest.projectName = std::string(package::ProjectCodeAt(t.options.ProjectIndex));
+    manifest.nvMechanism = ChooseNvMechanism(t.options);
+    manifest.nvRestore = RestoresNvItems(t.options);
+
+    BackupAt(t, folder, manifest);
+    if (Healthy(t.reporter) && manifest.nvMechanism == NvMechanism::Library) BackupNvWithLibrary(t, folder, manifest);
+    if (Healthy(t.reporter) && (manifest.nvMechanism != NvMechanism::Library || WantsUserData(t.options))) {
+        DiagStack stack(t);
+        if (stack.Open(t)) {
+            if (manifest.nvMechanism != NvMechanism::Library) BackupNvWithDiag(t, stack, folder, manifest);
+            if (Healthy(t.reporter) && WantsUserData(t.options)) BackupUserFiles(t, stack, folder, manifest);
+        }
+    }
+    // A step may end early with a line rather than the run's failure.
+    if (!manifest.atSaved || !manifest.nvSaved) FailIfHealthy(t.reporter, "The backup is incomplete");
+    if (!Healthy(t.reporter)) return false;
+
+    const fs::path file = folder / kManifestFileName;
+    if (!platform::ReplaceFileAtomically(file, ManifestToJson(manifest))) {
+        FailIfHealthy(t.reporter, "Unable to write to " + file.string());
+        return false;
+    }
+    return true;
+}
+
+std::optional<BackupManifest> LoadCompleteBackup(const fs::path& folder, std::string& error) {
+    const std::optional<std::string> text = platform::ReadWholeFile(folder / kManifestFileName);
+    if (!text) {
+        error = folder.string() + " holds no complete backup: manifest.json is missing";
+        return std::nullopt;
+    }
+    std::optional<BackupManifest> manifest = ManifestFromJson(*text, error);
+    if (!manifest) return std::nullopt;
+    const auto need = [&](const std::string& relative) {
+        std::error_code ec;
+        if (fs::is_regular_file(folder / relative, ec)) return true;
+        error = folder.string() + " holds no complete backup: " + relative + " is missing";
+        return false;
+    };
+    if (!manifest->atSaved || !manifest->nvSaved) {
+        error = folder.string() + " holds no complete backup: the manifest says it is partial";
+        return std::nullopt;
+    }
+    if (!need(kAtBackupFile) || !need(preserve::kNvBackupFileName)) return std::nullopt;
+    for (const RfNvCopy& copy : manifest->rfNv) {
+        if (!need(copy.file)) return std::nullopt;
+    }
+    for (const UserDataCopy& copy : manifest->userData) {
+        if (!need(copy.file)) return std::nullopt;
+        // The restore writes exactly the recorded size into a device file it
+        // has just emptied: a copy of another size must not get that far.
+        std::error_code ec;
+        const uintmax_t size = fs::file_size(folder / copy.file, ec);
+        if (ec || size != copy.size) {
+            error = folder.string() + " holds no complete backup: " + copy.file + " holds " +
+                    (ec ? std::string("an unreadable size") : std::to_string(size) + " bytes") + ", not the " +
+                    std::to_string(copy.size) + " the manifest names";
+            return std::nullopt;
+        }
+    }
+    std::string nvError;
+    if (!ReadNvBackup(folder, *manifest, nvError)) {
+        error = folder.string() + " holds no complete backup: " + nvError;
+        return std::nullopt;
+    }
+    return manifest;
+}
+
+bool RestoreDevice(DeviceDataTarget& t, const fs::path& folder) {
+    std::string error;
+    const std::optional<BackupManifest> manifest = LoadCompleteBackup(folder, error);
+    if (!manifest) {
+        FailIfHealthy(t.reporter, error);
+        return false;
+    }
+    // The project decides which AT values and NV items mean what; another
+    // project's backup would be written under the wrong rules.
+    if (manifest->projectIndex != t.options.ProjectIndex) {
+        FailIfHealthy(t.reporter, "The backup was made for project " + std::to_string(manifest->projectIndex) +
+                                      ", the configuration is for project " +
+                                      std::to_string(t.options.ProjectIndex));
+        return false;
+    }
+    const bool diagNv = manifest->nvRestore && manifest->nvMechanism != NvMechanism::Library;
+    if (!manifest->nvRestore) {
+        t.reporter.ReportStatus("The NV items of this project are kept in nv.bak, not written back",
+                                core::kReportInfo);
+    }
+    if (diagNv || !manifest->userData.empty() || !manifest->userDataFolders.empty()) {
+        DiagStack stack(t);
+        if (stack.Open(t)) {
+            if (!manifest->userData.empty() || !manifest->userDataFolders.empty()) {
+                RestoreUserFiles(t, stack, folder, *manifest);
+            }
+            if (Healthy(t.reporter) && diagNv) RestoreNvWithDiag(t, stack, folder, *manifest);
+        }
+    }
+    if (Healthy(t.reporter) && manifest->nvMechanism == NvMechanism::Library) {
+        RestoreNvWithLibrary(t, folder, *manifest);
+    }
+    if (Healthy(t.reporter)) RestoreAt(t, folder, *manifest);
+    return Healthy(t.reporter);
+}
+
+}  // namespace firmora::engine

@@ -1,0 +1,52 @@
+#pragma once
+// A device's own data saved into a folder, and written back from it, apart
+// from any download: what `firmora backup` and `firmora restore` do, and the
+// preservation steps an update run takes around its download.
+//
+// The folder holds at.bak, nv.bak, the RF NV and user-data copies under EFS/,
+// and manifest.json, which is written last: a folder without it never counts
+// as a backup, and a restore refuses it before touching the device.
+
+#include <filesystem>
+#include <optional>
+#include <string>
+
+#include "core/reporter.h"
+#include "engine/backup_manifest.h"
+#include "package/download_options.h"
+#include "platform/clock.h"
+#include "platform/serial_ports.h"
+#include "preserve/nv_tables.h"
+
+namespace firmora::engine {
+
+struct DeviceDataTarget {
+    platform::SerialPorts& ports;
+    platform::Clock& clock;
+    core::Reporter& reporter;
+    const package::DownloadOptions& options;
+    const preserve::ProductNvTables& tables;
+    int diagPort = 0;  // COM numbers
+    int atPort = 0;
+};
+
+// How a project's NV items are saved, and whether an update writes them back.
+NvMechanism ChooseNvMechanism(const package::DownloadOptions& options);
+bool RestoresNvItems(const package::DownloadOptions& options);
+
+// Saves the device's AT parameters, NV items and (when the configuration
+// names them) user-data files into `folder`, which must not exist yet or be
+// empty. True when everything was saved and the manifest written; otherwise
+// the run's failure is reported and the folder stays without a manifest.
+bool BackupDevice(DeviceDataTarget& target, const std::filesystem::path& folder);
+
+// Checks that `folder` holds a complete backup: the manifest and every file
+// it names, nv.bak of whole records matching the manifest.
+std::optional<BackupManifest> LoadCompleteBackup(const std::filesystem::path& folder, std::string& error);
+
+// Writes a complete backup back into the device: user-data files, NV items,
+// then the AT parameters. The folder is only read. True when every step
+// passed.
+bool RestoreDevice(DeviceDataTarget& target, const std::filesystem::path& folder);
+
+}  // namespace firmora::engine
