@@ -8,14 +8,17 @@
 
 #include "cli/command.h"
 #include "cli/config_check_command.h"
+#include "cli/device_data_commands.h"
 #include "cli/flash_plan_command.h"
 
 namespace firmora::cli {
 namespace {
 
-const std::array<const Command*, 2> kCommands = {
+const std::array<const Command*, 4> kCommands = {
     &kConfigCheckCommand,
     &kFlashPlanCommand,
+    &kBackupCommand,
+    &kRestoreCommand,
 };
 
 const Command* FindCommand(std::string_view name) {
