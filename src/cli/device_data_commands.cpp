@@ -1,6 +1,5 @@
 #include "cli/device_data_commands.h"
 
-#include <cstring>
 #include <exception>
 #include <filesystem>
 #include <memory>
@@ -8,6 +7,7 @@
 #include <ostream>
 #include <string>
 
+#include "cli/arguments.h"
 #include "cli/config_file.h"
 #include "cli/console_progress.h"
 #include "cli/modem_ports.h"
@@ -73,21 +73,6 @@ int UsageError(Direction d, std::ostream& err, const std::string& problem) {
     return kExitUsage;
 }
 
-bool TakeValue(const CommandArgs& args, size_t& i, std::string_view name, std::string& value) {
-    const std::string& arg = args[i];
-    if (arg == name) {
-        if (i + 1 >= args.size()) return false;
-        value = args[++i];
-        return !value.empty();
-    }
-    value = arg.substr(name.size() + 1);
-    return !value.empty();
-}
-
-bool IsOption(const std::string& arg, std::string_view name) {
-    return arg == name || (arg.starts_with(name) && arg.size() > name.size() && arg[name.size()] == '=');
-}
-
 std::string ParseArgs(const CommandArgs& args, Options& o) {
     const std::string folderOption = FolderOption(o.direction);
     for (size_t i = 0; i < args.size(); ++i) {
@@ -109,11 +94,8 @@ std::string ParseArgs(const CommandArgs& args, Options& o) {
         } else if (IsOption(arg, "--at")) {
             if (!TakeValue(args, i, "--at", value)) return "option --at needs a port";
             o.at = value;
-        } else if (arg == "--simulate") {
-            o.scenario = "default";
-        } else if (arg.starts_with("--simulate=")) {
-            if (arg.size() == std::string_view("--simulate=").size()) return "option --simulate= needs a scenario";
-            o.scenario = arg.substr(std::string_view("--simulate=").size());
+        } else if (std::string problem; TakeSimulate(arg, o.scenario, problem)) {
+            if (!problem.empty()) return problem;
         } else if (arg.starts_with("-")) {
             return "unknown option: " + arg;
         } else {
@@ -197,15 +179,6 @@ std::unique_ptr<Device> OpenDevice(const Options& o, std::string& problem, int& 
     device->at = *at;
     device->description = "the modem on " + *o.diag + " (Diag) and " + *o.at + " (AT)";
     return device;
-}
-
-std::string FailureText(const engine::RunReporter& reporter) {
-    std::string text = reporter.CurrentStatusText();
-    const int32_t status = reporter.RunStatus();
-    if (status != core::kRunFailedWithoutCode && status != core::kRunStopped && status > 0) {
-        text += " (" + std::string(std::strerror(status)) + ")";
-    }
-    return text;
 }
 
 int Run(Direction direction, const CommandArgs& args, std::ostream& out, std::ostream& err) {

@@ -1,6 +1,5 @@
 #include "cli/flash_plan_command.h"
 
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -12,6 +11,7 @@
 #include <system_error>
 #include <vector>
 
+#include "cli/arguments.h"
 #include "cli/config_file.h"
 #include "cli/console_progress.h"
 #include "cli/fastboot_devices.h"
@@ -44,8 +44,6 @@ constexpr std::string_view kUsage =
     "                         shipped scenario's name or a scenario file (default: default)\n"
     "  --verbose              print the protocol's trace lines too\n";
 
-constexpr const char* kDefaultScenario = "default";
-
 struct Options {
     std::optional<fs::path> config;
     std::optional<std::string> device;
@@ -57,22 +55,6 @@ struct Options {
 int UsageError(std::ostream& err, const std::string& problem) {
     err << "firmora flash-plan: " << problem << '\n' << kUsage;
     return kExitUsage;
-}
-
-// An option's value from "--name VALUE" or "--name=VALUE"; empty when absent.
-bool TakeValue(const CommandArgs& args, size_t& i, std::string_view name, std::string& value) {
-    const std::string& arg = args[i];
-    if (arg == name) {
-        if (i + 1 >= args.size()) return false;
-        value = args[++i];
-        return true;
-    }
-    value = arg.substr(name.size() + 1);
-    return !value.empty();
-}
-
-bool IsOption(const std::string& arg, std::string_view name) {
-    return arg == name || (arg.starts_with(name) && arg.size() > name.size() && arg[name.size()] == '=');
 }
 
 // Empty when the arguments are fine, else the problem.
@@ -90,11 +72,8 @@ std::string ParseArgs(const CommandArgs& args, Options& options) {
         } else if (IsOption(arg, "--device")) {
             if (!TakeValue(args, i, "--device", value)) return "option --device needs a device path";
             options.device = value;
-        } else if (arg == "--simulate") {
-            options.scenario = kDefaultScenario;
-        } else if (arg.starts_with("--simulate=")) {
-            if (arg.size() == std::string_view("--simulate=").size()) return "option --simulate= needs a scenario";
-            options.scenario = arg.substr(std::string_view("--simulate=").size());
+        } else if (std::string problem; TakeSimulate(arg, options.scenario, problem)) {
+            if (!problem.empty()) return problem;
         } else if (arg.starts_with("-")) {
             return "unknown option: " + arg;
         } else {
@@ -127,17 +106,6 @@ bool SelectsAnything(const download::PlanInput& input) {
         if (image) return true;
     }
     return input.configuration && !input.entries.empty();
-}
-
-// The run's failure as the user reads it: the report's text, and what the
-// system's code means when there is one.
-std::string FailureText(const engine::RunReporter& reporter) {
-    std::string text = reporter.CurrentStatusText();
-    const int32_t status = reporter.RunStatus();
-    if (status != core::kRunFailedWithoutCode && status != core::kRunStopped && status > 0) {
-        text += " (" + std::string(std::strerror(status)) + ")";
-    }
-    return text;
 }
 
 // Where the plan writes: the seams of a real device or of the virtual modem.
