@@ -180,8 +180,9 @@ std::optional<BackupManifest> ManifestFromJson(const std::string& text, std::str
                                  Text(item, "name", "nv.items[].")});
         }
         for (const json& copy : List(nv, "rfnv", "nv.")) {
-            m.rfNv.push_back({static_cast<int32_t>(Integer(copy, "number", "nv.rfnv[].", preserve::kFirstRfNvItem, 65535)),
-                              RelativePath(copy, "file", "nv.rfnv[].")});
+            // A copy stands for an RF NV file; a lower number would be written as an ordinary item.
+            const auto number = Integer(copy, "number", "nv.rfnv[].", preserve::kFirstRfNvItem, 65535);
+            m.rfNv.push_back({static_cast<int32_t>(number), RelativePath(copy, "file", "nv.rfnv[].")});
         }
 
         const json& user = Member(root, "userData", "");

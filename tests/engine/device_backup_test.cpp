@@ -1,0 +1,501 @@
+#include "engine/device_backup.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "engine/backup_manifest.h"
+#include "fake_serial.h"
+#include "package/download_options.h"
+#include "platform/files.h"
+#include "preserve/library_nv.h"
+#include "preserve/nv_backup_file.h"
+#include "preserve/nv_tables.h"
+#include "recording_reporter.h"
+#include "sim/at_device.h"
+#include "sim/diag_device.h"
+#include "sim/sim_platform.h"
+#include "test_folder.h"
+
+namespace firmora::engine {
+namespace {
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+using testing::Bytes;
+using testing::RecordingReporter;
+using testing::TestFolder;
+
+// What a backup is there to keep, as the device holds it now.
+struct DeviceData {
+    sim::AtDeviceState at;
+    // NV items below 20000: status and data; RF NV items: their file (status 0).
+    std::map<int32_t, std::pair<uint16_t, Bytes>> nv;
+    // User files by device path; nullopt when absent.
+    std::map<std::string, std::optional<Bytes>> files;
+};
+
+const std::vector<std::string> kUserFiles = {"data/zero.bin", "data/half.bin", "data/sub/thousand.bin", "big.bin"};
+
+// A device with user data in its file system.
+json UserDataScenario() {
+    return {{"efs",
+             {{"folders", {"data/empty"}},
+              {"files",
+               {{"data/zero.bin", {{"size", 0}}},
+                {"data/half.bin", {{"size", 512}}},
+                {"data/sub/thousand.bin", {{"size", 1000}}},
+                {"big.bin", {{"size", 100000}}}}}}}};
+}
+
+std::vector<int32_t> Numbers(const preserve::NvTable& table) {
+    std::vector<int32_t> numbers;
+    for (const preserve::NvEntry& e : table) numbers.push_back(e.number);
+    return numbers;
+}
+
+// The engine's backup and restore on a SimPlatform: the tool reaches the
+// virtual modem through the simulated serial ports and the VirtualClock.
+class DeviceBackupTest : public ::testing::Test {
+protected:
+    void Plug(const json& overrides, const std::string& base = "default") {
+        json scenario = sim::Scenario::Builtin(base).json;
+        scenario.merge_patch(overrides);
+        simulation = sim::SimPlatform::FromScenario(sim::Scenario::FromJson(scenario, "device-backup"));
+    }
+    sim::VirtualModem& Modem() { return simulation->Modem(0); }
+
+    int Com(sim::PortRole role) {
+        std::lock_guard lock(simulation->lock());
+        for (const sim::PortInfo& port : Modem().Ports()) {
+            if (port.role == role) return port.comNumber;
+        }
+        return 0;
+    }
+
+    // The ports are looked up on every call: they may have moved since.
+    DeviceDataTarget Target() {
+        return {simulation->serialPorts(), simulation->clock(), reporter, options, tables,
+                Com(sim::PortRole::Diag), Com(sim::PortRole::At)};
+    }
+    bool Backup(const fs::path& folder) {
+        DeviceDataTarget target = Target();
+        return BackupDevice(target, folder);
+    }
+    bool Restore(const fs::path& folder) {
+        DeviceDataTarget target = Target();
+        return RestoreDevice(target, folder);
+    }
+
+    DeviceData Snapshot(const std::vector<int32_t>& items) {
+        std::lock_guard lock(simulation->lock());
+        DeviceData data{Modem().at(), {}, {}};
+        const sim::DiagDeviceState& diag = Modem().diag();
+        for (int32_t n : items) {
+            if (n >= preserve::kFirstRfNvItem) {
+                const auto file = diag.efs().FileContent(sim::RfNvFilePath(static_cast<uint32_t>(n)));
+                data.nv[n] = {0, file.value_or(Bytes{})};
+            } else {
+                const sim::NvStore::ReadResult read = diag.nv().Read(static_cast<uint16_t>(n));
+                data.nv[n] = {read.status, Bytes(read.data.begin(), read.data.end())};
+            }
+        }
+        for (const std::string& path : kUserFiles) data.files[path] = diag.efs().FileContent(path);
+        return data;
+    }
+
+    size_t CommandCount() {
+        std::lock_guard lock(simulation->lock());
+        return Modem().CommandLog().size();
+    }
+
+    // A transition's delay and the time the device takes to ask for it.
+    uint32_t TransitionWait(const char* key) {
+        return Modem().scenario().json.at("transitions").at(key).get<uint32_t>() + 2000;
+    }
+
+    // Wipes the device as a download does: reboot into the boot loader,
+    // erase the EFS partition over fastboot, reboot back to normal.
+    void WipeThroughTheBootLoader() {
+        {
+            auto at = simulation->serialPorts().Open("COM" + std::to_string(Com(sim::PortRole::At)));
+            ASSERT_TRUE(at);
+            const std::string reboot = "at+syscmd=sys_reboot bootloader\r\n";
+            size_t written = 0;
+            ASSERT_TRUE(at->Write(reinterpret_cast<const uint8_t*>(reboot.data()), reboot.size(), written));
+        }
+        simulation->clock().Sleep(TransitionWait("rebootToBootloaderMs"));
+        const std::vector<std::string> paths = simulation->devices().FastbootInterfacePaths();
+        ASSERT_EQ(paths.size(), 1u);
+        auto usb = simulation->usbBulk().CreateInterfaceByName(paths[0]);
+        ASSERT_TRUE(usb);
+        auto out = usb->OpenDefaultBulkWriteEndpoint();
+        auto in = usb->OpenDefaultBulkReadEndpoint();
+        ASSERT_TRUE(out && in);
+        for (const std::string command : {"erase:efs2", "reboot"}) {
+            uint32_t moved = 0;
+            ASSERT_TRUE(out->WriteSync(reinterpret_cast<const uint8_t*>(command.data()),
+                                       static_cast<uint32_t>(command.size()), moved, 1000));
+            uint8_t reply[256];
+            ASSERT_TRUE(in->ReadSync(reply, sizeof reply, moved, 1000)) << command;
+            ASSERT_EQ(std::string(reinterpret_cast<char*>(reply), moved), "OKAY") << command;
+        }
+        simulation->clock().Sleep(TransitionWait("resetMs"));
+        std::lock_guard lock(simulation->lock());
+        ASSERT_EQ(Modem().personality(), sim::Personality::Normal);
+    }
+
+    // A fresh run: the first failure of each attempt is its own.
+    void StartNewRun() {
+        reporter.lines.clear();
+        reporter.status = core::kRunHealthy;
+        reporter.errorCalls = 0;
+    }
+
+    // The run's failure without the frame the reporter adds.
+    std::string Failure() const {
+        const std::vector<std::string> errors = reporter.Errors();
+        if (errors.empty()) return "";
+        const std::string& line = errors.front();
+        const size_t end = line.rfind(", Error code:");
+        return line.substr(7, end == std::string::npos ? std::string::npos : end - 7);
+    }
+
+    std::unique_ptr<sim::SimPlatform> simulation;
+    RecordingReporter reporter;
+    package::DownloadOptions options;
+    // Only the DIAG default and LTE projects walk these; none of the tests do.
+    preserve::ProductNvTables tables{{{571, "NV_A"}}, {{4212, "NV_B"}}, {{1864, "NV_C"}}};
+    TestFolder work{"device-backup"};
+    fs::path folder = work.path() / "backup";
+};
+
+// ---------------------------------------------------------------------------
+// Round trips through a wipe
+
+TEST_F(DeviceBackupTest, LibraryProjectSurvivesAWipeOfItsEfsPartition) {
+    Plug(UserDataScenario(), "new-com-ports");
+    options.ProjectIndex = 1013;
+    options.PlatformType = 3;
+    options.UserDataDirList = {"/data"};
+    options.UserDataFilesList = {"/data/zero.bin", "/data/half.bin", "/data/sub/thousand.bin", "/big.bin",
+                                 "/data/never.bin"};
+    const std::vector<int32_t> items = Numbers(preserve::LibraryNvTable());
+    const DeviceData original = Snapshot(items);
+    ASSERT_EQ(original.files.at("big.bin")->size(), 100000u);
+
+    ASSERT_TRUE(Backup(folder)) << Failure();
+    std::string error;
+    const std::optional<BackupManifest> manifest = LoadCompleteBackup(folder, error);
+    ASSERT_TRUE(manifest) << error;
+    EXPECT_EQ(manifest->nvMechanism, NvMechanism::Library);
+    EXPECT_EQ(manifest->rfNv.size(), 48u);
+    // 62 items, 48 of them RF files; two inactive and one bad parameter are not kept.
+    EXPECT_EQ(manifest->nvItems.size(), 11u);
+    EXPECT_EQ(fs::file_size(folder / "nv.bak"), 11u * preserve::kNvRecordBytes);
+    ASSERT_EQ(manifest->userData.size(), 4u);  // the absent file is dropped
+    EXPECT_EQ(manifest->userData[3].devicePath, "/big.bin");
+    EXPECT_EQ(manifest->userData[3].size, 100000u);
+    EXPECT_EQ(manifest->at.CleanImei(), original.at.imei);
+
+    ASSERT_NO_FATAL_FAILURE(WipeThroughTheBootLoader());
+    const DeviceData wiped = Snapshot(items);
+    EXPECT_EQ(Com(sim::PortRole::At), 17);
+    EXPECT_EQ(Com(sim::PortRole::Diag), 15);
+    EXPECT_NE(wiped.at.sn, original.at.sn);
+    EXPECT_NE(wiped.at.imei, original.at.imei);
+    EXPECT_NE(wiped.at.contexts, original.at.contexts);
+    size_t changedItems = 0;
+    for (int32_t n : items) changedItems += wiped.nv.at(n) != original.nv.at(n) ? 1 : 0;
+    EXPECT_EQ(changedItems, 59u);  // all but the three without data
+    for (const std::string& path : kUserFiles) EXPECT_FALSE(wiped.files.at(path)) << path;
+
+    ASSERT_TRUE(Restore(folder)) << Failure();
+    const DeviceData restored = Snapshot(items);
+    // This project keeps no carrier values; everything else comes back.
+    sim::AtDeviceState expected = original.at;
+    expected.cllen = wiped.at.cllen;
+    expected.mvreq = wiped.at.mvreq;
+    expected.gmi = wiped.at.gmi;
+    EXPECT_EQ(restored.at, expected);
+    for (int32_t n : items) EXPECT_EQ(restored.nv.at(n), original.nv.at(n)) << "NV item " << n;
+    for (const std::string& path : kUserFiles) EXPECT_EQ(restored.files.at(path), original.files.at(path)) << path;
+    std::lock_guard lock(simulation->lock());
+    EXPECT_TRUE(Modem().diag().efs().IsFolder("data/empty"));
+}
+
+TEST_F(DeviceBackupTest, CdmaProjectKeepsItsItemsInNvBakThroughAWipe) {
+    Plug({{"identity", {{"meid", "A0000012345678"}}}});
+    options.ProjectIndex = 38;
+    options.PlatformType = 2;
+    const std::vector<int32_t> items = Numbers(preserve::CdmaNvTable());
+    const DeviceData original = Snapshot(items);
+
+    ASSERT_TRUE(Backup(folder)) << Failure();
+    std::string error;
+    const std::optional<BackupManifest> manifest = LoadCompleteBackup(folder, error);
+    ASSERT_TRUE(manifest) << error;
+    EXPECT_EQ(manifest->nvMechanism, NvMechanism::Diag);
+    EXPECT_TRUE(manifest->nvRestore);
+    EXPECT_TRUE(manifest->rfNv.empty());
+    EXPECT_EQ(Numbers(manifest->nvItems), items);
+    EXPECT_EQ(fs::file_size(folder / "nv.bak"), items.size() * preserve::kNvRecordBytes);
+    EXPECT_FALSE(manifest->at.imei.read);
+    EXPECT_EQ(manifest->at.CleanMeid(), "A0000012345678");
+
+    ASSERT_NO_FATAL_FAILURE(WipeThroughTheBootLoader());
+    const DeviceData wiped = Snapshot(items);
+    ASSERT_NE(wiped.at.meid, original.at.meid);
+    for (int32_t n : items) ASSERT_NE(wiped.nv.at(n), original.nv.at(n)) << "NV item " << n;
+
+    ASSERT_TRUE(Restore(folder)) << Failure();
+    const DeviceData restored = Snapshot(items);
+    EXPECT_EQ(restored.at.meid, original.at.meid);
+    EXPECT_EQ(restored.at.sn, original.at.sn);
+    EXPECT_EQ(restored.at.contexts, original.at.contexts);
+    for (int32_t n : items) EXPECT_EQ(restored.nv.at(n), original.nv.at(n)) << "NV item " << n;
+}
+
+// ---------------------------------------------------------------------------
+// Refusals
+
+TEST_F(DeviceBackupTest, RestoreRefusesAnIncompleteOrUnsafeFolderBeforeTouchingTheDevice) {
+    Plug({{"efs", {{"files", {{"data/a.bin", {{"size", 3000}}}}}}}});
+    options.ProjectIndex = 1013;
+    options.UserDataFilesList = {"/data/a.bin"};
+    ASSERT_TRUE(Backup(folder)) << Failure();
+
+    // The cases share the backup's files through hard links, so every change
+    // replaces a file rather than writing into it.
+    const auto rewrite = [](const fs::path& file, const std::function<void(std::string&)>& edit) {
+        std::string content = *platform::ReadWholeFile(file);
+        edit(content);
+        ASSERT_TRUE(platform::ReplaceFileAtomically(file, content));
+    };
+    const auto editManifest = [&](const fs::path& dir, const std::function<void(json&)>& edit) {
+        rewrite(dir / kManifestFileName, [&](std::string& text) {
+            json m = json::parse(text);
+            edit(m);
+            text = m.dump();
+        });
+    };
+    const auto resize = [&](const fs::path& file, std::ptrdiff_t by) {
+        rewrite(file, [&](std::string& content) { content.resize(content.size() + by); });
+    };
+    struct Case {
+        const char* what;
+        std::function<void(const fs::path&)> spoil;
+        std::string message;
+    };
+    const std::vector<Case> cases = {
+        {"no manifest", [](const fs::path& d) { fs::remove(d / kManifestFileName); }, "manifest.json is missing"},
+        {"an RF NV copy missing", [](const fs::path& d) { fs::remove(d / "EFS" / "00020309.efs"); },
+         "EFS/00020309.efs is missing"},
+        {"at.bak missing", [](const fs::path& d) { fs::remove(d / "at.bak"); }, "at.bak is missing"},
+        {"nv.bak not whole records", [&](const fs::path& d) { resize(d / "nv.bak", 1); }, "records of 130 bytes"},
+        {"nv.bak one record short", [&](const fs::path& d) { resize(d / "nv.bak", -130); }, "records of 130 bytes"},
+        {"a user copy cut short", [&](const fs::path& d) { resize(d / "EFS" / "data" / "a.bin", -1000); },
+         "EFS/data/a.bin holds 2000 bytes, not the 3000"},
+        {"an RF NV path leaving the folder",
+         [&](const fs::path& d) {
+             editManifest(d, [](json& m) { m["nv"]["rfnv"][0]["file"] = "../outside.efs"; });
+         },
+         "nv.rfnv[].file leaves the backup folder"},
+        {"a user file path leaving the folder",
+         [&](const fs::path& d) {
+             editManifest(d, [](json& m) { m["userData"]["files"][0]["file"] = "EFS/../../outside.efs"; });
+         },
+         "userData.files[].file leaves the backup folder"},
+        {"an absolute path",
+         [&](const fs::path& d) {
+             editManifest(d, [&](json& m) { m["nv"]["rfnv"][0]["file"] = (d / "EFS" / "00020309.efs").string(); });
+         },
+         "leaves the backup folder"},
+        {"nv.bak of other items",
+         [&](const fs::path& d) { rewrite(d / "nv.bak", [](std::string& nv) { ++nv[0]; }); },
+         "not item"},
+        {"an RF NV copy of an ordinary item",
+         [&](const fs::path& d) { editManifest(d, [](json& m) { m["nv"]["rfnv"][0]["number"] = 571; }); },
+         "nv.rfnv[].number"},
+        {"a partial backup",
+         [&](const fs::path& d) { editManifest(d, [](json& m) { m["at"]["saved"] = false; }); }, "partial"},
+    };
+    // The paths the manifest may not lead to exist, so only the check can refuse them.
+    ASSERT_TRUE(platform::ReplaceFileAtomically(work.path() / "outside.efs", "x"));
+
+    for (size_t i = 0; i < cases.size(); ++i) {
+        SCOPED_TRACE(cases[i].what);
+        const fs::path copy = work.path() / ("case" + std::to_string(i));
+        fs::copy(folder, copy, fs::copy_options::recursive | fs::copy_options::create_hard_links);
+        cases[i].spoil(copy);
+        StartNewRun();
+        const size_t commands = CommandCount();
+
+        std::string error;
+        EXPECT_FALSE(LoadCompleteBackup(copy, error));
+        EXPECT_NE(error.find(cases[i].message), std::string::npos) << error;
+        EXPECT_FALSE(Restore(copy));
+        EXPECT_NE(Failure().find(cases[i].message), std::string::npos) << Failure();
+        EXPECT_EQ(CommandCount(), commands);
+    }
+}
+
+TEST_F(DeviceBackupTest, BackupLeavesAFolderInUseAloneAndNoManifestAfterAFailedStep) {
+    Plug(json::object());
+    options.ProjectIndex = 1013;
+    fs::create_directories(folder);
+    ASSERT_TRUE(platform::ReplaceFileAtomically(folder / "notes.txt", "mine"));
+    EXPECT_FALSE(Backup(folder));
+    EXPECT_NE(Failure().find("not empty"), std::string::npos) << Failure();
+    EXPECT_EQ(CommandCount(), 0u);
+    std::vector<fs::path> entries(fs::directory_iterator(folder), fs::directory_iterator{});
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(platform::ReadWholeFile(folder / "notes.txt"), "mine");
+
+    // Steps that fail on the device: the folder never counts as a backup.
+    const std::vector<std::pair<json, std::string>> faults = {
+        {{{"at", {{"faults", {{{"command", "AT+MVTSN=0,5"}, {"reply", "error"}}}}}}},
+         "Could not read the device's identity"},
+        {{{"diag", {{"efsFaults", {{{"op", "read"}, {"errno", 5}, {"path", "nv/item_files/rfnv/00020309"}}}}}}},
+         "READ ERROR"},
+    };
+    for (size_t i = 0; i < faults.size(); ++i) {
+        SCOPED_TRACE(faults[i].second);
+        Plug(faults[i].first);
+        StartNewRun();
+        const fs::path failed = work.path() / ("failed" + std::to_string(i));
+        EXPECT_FALSE(Backup(failed));
+        EXPECT_EQ(Failure(), faults[i].second);
+        EXPECT_FALSE(fs::exists(failed / kManifestFileName));
+        std::string error;
+        EXPECT_FALSE(LoadCompleteBackup(failed, error));
+    }
+}
+
+// ---------------------------------------------------------------------------
+// manifest.json
+
+BackupManifest EveryFieldSet() {
+    BackupManifest m;
+    m.created = "2026-01-05 09:00:07";
+    m.projectIndex = 38;
+    m.projectName = "XM88_51";
+    m.atSaved = true;
+    m.at.sn = {"SN\r\n", true};
+    m.at.imei = {"353456789012348", true};
+    m.at.imei1 = {"i1", false};
+    m.at.esn = {"80ABCDEF", true};
+    m.at.meid = {"A0000012345678", true};
+    m.at.bluetoothAddress = {"00:1A:7D:4C:21:0F", true};
+    m.at.wifiCal = {"w", false};
+    m.at.salesCount = {"3", true};
+    m.at.salesInfo = {"FM-EU", true};
+    m.at.testInformation = {"CAL:PASS", true};
+    m.at.uit87 = {"PASS", true};
+    m.at.uit89 = {"FAIL", false};
+    m.at.cllen = {"8", true};
+    m.at.mvreq = {"44010", true};
+    m.at.gmi = {"Firmora \"x\"", true};
+    m.at.mode = "1";
+    m.at.apns[0] = "1,\"IP\",\"internet\"";
+    m.at.apns[15] = "16,\"IPV6\",\"ims\"";
+    m.nvSaved = true;
+    m.nvMechanism = NvMechanism::DiagVendor;
+    m.nvRestore = false;
+    m.nvItems = {{1749, "NV_A"}, {1749, "NV_B"}, {65535, ""}};
+    m.rfNv = {{20309, "EFS/00020309.efs"}};
+    m.userDataSaved = true;
+    m.userData = {{"/data/a.bin", "EFS/data/a.bin", 0xFFFFFFFFu}, {"/z", "EFS/z", 0}};
+    m.userDataFolders = {"data", "data/sub"};
+    return m;
+}
+
+TEST(BackupManifestTest, JsonRoundTripKeepsEveryField) {
+    const BackupManifest m = EveryFieldSet();
+    std::string error;
+    const std::optional<BackupManifest> back = ManifestFromJson(ManifestToJson(m), error);
+    ASSERT_TRUE(back) << error;
+    EXPECT_EQ(back->created, m.created);
+    EXPECT_EQ(back->projectIndex, m.projectIndex);
+    EXPECT_EQ(back->projectName, m.projectName);
+    EXPECT_EQ(back->atSaved, m.atSaved);
+    using P = preserve::AtParameters;
+    for (preserve::AtParameter P::*field : {&P::sn, &P::imei, &P::imei1, &P::esn, &P::meid, &P::bluetoothAddress,
+                                            &P::wifiCal, &P::salesCount, &P::salesInfo, &P::testInformation,
+                                            &P::uit87, &P::uit89, &P::cllen, &P::mvreq, &P::gmi}) {
+        EXPECT_EQ((back->at.*field).value, (m.at.*field).value);
+        EXPECT_EQ((back->at.*field).read, (m.at.*field).read) << (m.at.*field).value;
+    }
+    EXPECT_EQ(back->at.mode, m.at.mode);
+    EXPECT_EQ(back->at.apns, m.at.apns);
+    EXPECT_EQ(back->nvSaved, m.nvSaved);
+    EXPECT_EQ(back->nvMechanism, m.nvMechanism);
+    EXPECT_EQ(back->nvRestore, m.nvRestore);
+    ASSERT_EQ(back->nvItems.size(), m.nvItems.size());
+    for (size_t i = 0; i < m.nvItems.size(); ++i) {
+        EXPECT_EQ(back->nvItems[i].number, m.nvItems[i].number);
+        EXPECT_EQ(back->nvItems[i].name, m.nvItems[i].name);
+    }
+    ASSERT_EQ(back->rfNv.size(), 1u);
+    EXPECT_EQ(back->rfNv[0].number, 20309);
+    EXPECT_EQ(back->rfNv[0].file, m.rfNv[0].file);
+    EXPECT_EQ(back->userDataSaved, m.userDataSaved);
+    ASSERT_EQ(back->userData.size(), 2u);
+    for (size_t i = 0; i < 2; ++i) {
+        EXPECT_EQ(back->userData[i].devicePath, m.userData[i].devicePath);
+        EXPECT_EQ(back->userData[i].file, m.userData[i].file);
+        EXPECT_EQ(back->userData[i].size, m.userData[i].size);
+    }
+    EXPECT_EQ(back->userDataFolders, m.userDataFolders);
+
+    // Every mechanism has its own name.
+    for (NvMechanism mechanism : {NvMechanism::Library, NvMechanism::Diag}) {
+        BackupManifest other = m;
+        other.nvMechanism = mechanism;
+        EXPECT_EQ(ManifestFromJson(ManifestToJson(other), error)->nvMechanism, mechanism);
+    }
+}
+
+TEST(BackupManifestTest, AForeignVersionOrAMemberOfTheWrongKindIsRefusedByName) {
+    const json good = json::parse(ManifestToJson(EveryFieldSet()));
+    const std::vector<std::pair<std::function<void(json&)>, std::string>> cases = {
+        {[](json& m) { m["version"] = 2; }, "version 2"},
+        {[](json& m) { m["version"] = "1"; }, "version"},
+        {[](json& m) { m["format"] = "other"; }, "not a device backup manifest"},
+        {[](json& m) { m["at"]["saved"] = "yes"; }, "at.saved"},
+        {[](json& m) { m["at"]["parameters"]["imei"] = 353456789012348; }, "at.parameters.imei"},
+        {[](json& m) { m["at"]["parameters"]["read"].erase("gmi"); }, "at.parameters.read.gmi"},
+        {[](json& m) { m["at"]["parameters"]["contexts"].erase(0); }, "at.parameters.contexts"},
+        {[](json& m) { m["project"]["index"] = 1.5; }, "project.index"},
+        {[](json& m) { m["nv"]["mechanism"] = "magic"; }, "nv.mechanism"},
+        {[](json& m) { m["nv"]["items"][0]["number"] = "1749"; }, "nv.items[].number"},
+        {[](json& m) { m["nv"]["items"][0]["number"] = 65536; }, "nv.items[].number"},
+        {[](json& m) { m["nv"]["rfnv"] = json::object(); }, "nv.rfnv"},
+        {[](json& m) { m["userData"]["files"][0]["size"] = -1; }, "userData.files[].size"},
+        {[](json& m) { m["userData"]["folders"][0] = 7; }, "userData.folders"},
+    };
+    for (const auto& [spoil, member] : cases) {
+        SCOPED_TRACE(member);
+        json m = good;
+        spoil(m);
+        std::string error;
+        EXPECT_FALSE(ManifestFromJson(m.dump(), error));
+        EXPECT_NE(error.find(member), std::string::npos) << error;
+    }
+    std::string error;
+    EXPECT_FALSE(ManifestFromJson("{\"format\": ", error));
+    EXPECT_NE(error.find("not valid JSON"), std::string::npos) << error;
+}
+
+}  // namespace
+}  // namespace firmora::engine
