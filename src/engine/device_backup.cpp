@@ -62,7 +62,7 @@ std::string Relative(const fs::path& file, const fs::path& folder) {
 
 // The worker's diagnostic stack on one port, open for the life of the object.
 struct DiagStack {
-    DiagStack(DeviceDataTarget& t)
+    explicit DiagStack(DeviceDataTarget& t)
         : channel(link::ChannelRole::Diagnostic, t.ports, t.clock, t.reporter, t.options),
           framer(channel, t.clock, t.reporter),
           diag(framer, channel, t.clock, t.reporter, flags) {}
@@ -79,6 +79,26 @@ struct DiagStack {
     link::SerialChannel channel;
     link::HdlcFramer framer;
     link::DiagCommands diag;
+};
+
+// The worker's AT channel on one port, open for the life of the object.
+struct AtStack {
+    explicit AtStack(DeviceDataTarget& t)
+        : channel(link::ChannelRole::At, t.ports, t.clock, t.reporter, t.options),
+          at(channel, t.clock, t.reporter, false),
+          session{channel, at, t.clock, t.reporter, t.options} {}
+    ~AtStack() {
+        if (channel.IsOpen()) channel.CloseChannel("Warning-at");
+    }
+    bool Open(DeviceDataTarget& t) {
+        if (channel.OpenAtChannel(t.atPort)) return true;
+        FailIfHealthy(t.reporter, "Could not open the AT port " + link::SerialChannel::DeviceName(t.atPort));
+        return false;
+    }
+
+    link::SerialChannel channel;
+    link::AtChannel at;
+    preserve::AtSession session;
 };
 
 // The diagnostic library's connection for one step; the worker's own
@@ -113,19 +133,13 @@ bool FolderIsEmptyOrAbsent(const fs::path& folder) {
 
 // Saves the AT parameters into at.bak and the manifest.
 void BackupAt(DeviceDataTarget& t, const fs::path& folder, BackupManifest& manifest) {
-    link::SerialChannel channel(link::ChannelRole::At, t.ports, t.clock, t.reporter, t.options);
-    if (!channel.OpenAtChannel(t.atPort)) {
-        FailIfHealthy(t.reporter, "Could not open the AT port " + link::SerialChannel::DeviceName(t.atPort));
-        return;
-    }
-    link::AtChannel at(channel, t.clock, t.reporter, false);
-    preserve::AtSession session{channel, at, t.clock, t.reporter, t.options};
-    if (!preserve::ReadIdentity(session, manifest.at)) {
+    AtStack stack(t);
+    if (!stack.Open(t)) return;
+    if (!preserve::ReadIdentity(stack.session, manifest.at)) {
         FailIfHealthy(t.reporter, "Could not read the device's identity");
     } else if (preserve::WriteAtBackup(manifest.at, t.options.ProjectIndex, folder / kAtBackupFile, t.reporter)) {
         manifest.atSaved = true;
     }
-    channel.CloseChannel("Warning-at");
 }
 
 // The library's items below 20000 go into nv.bak; RF NV files stay copies.
@@ -281,17 +295,11 @@ void RestoreUserFiles(DeviceDataTarget& t, DiagStack& stack, const fs::path& fol
 }
 
 void RestoreAt(DeviceDataTarget& t, const fs::path& folder, const BackupManifest& manifest) {
-    link::SerialChannel channel(link::ChannelRole::At, t.ports, t.clock, t.reporter, t.options);
-    if (!channel.OpenAtChannel(t.atPort)) {
-        FailIfHealthy(t.reporter, "Could not open the AT port " + link::SerialChannel::DeviceName(t.atPort));
-        return;
-    }
-    link::AtChannel at(channel, t.clock, t.reporter, false);
-    preserve::AtSession session{channel, at, t.clock, t.reporter, t.options};
+    AtStack stack(t);
+    if (!stack.Open(t)) return;
     const fs::path file = folder / kAtBackupFile;
     const preserve::AtParameters params = preserve::LoadAtBackup(manifest.at, t.options.ProjectIndex, file);
-    preserve::RestoreAtParameters(session, params, file);
-    channel.CloseChannel("Warning-at");
+    preserve::RestoreAtParameters(stack.session, params, file);
 }
 
 }  // namespace
