@@ -17,6 +17,16 @@ QlibApi QlibApi::Load(const std::filesystem::path& workingFolder, platform::Seri
     return QlibApi(ports, clock);
 }
 
+QlibApi QlibApi::LoadOrWarn(const std::filesystem::path& workingFolder, platform::SerialPorts& ports,
+                           platform::Clock& clock, platform::Dialogs& dialogs) {
+    QlibApi api = Load(workingFolder, ports, clock);
+    if (!api.IsBound()) {
+        dialogs.ShowMessage(kLoadFailedCaption, kLoadFailedText, platform::DialogButtons::Ok,
+                            platform::DialogIcon::Warning);
+    }
+    return api;
+}
+
 QlibApi QlibApi::Bind(platform::SerialPorts& ports, platform::Clock& clock) { return QlibApi(ports, clock); }
 
 DiagLibraryConnection* QlibApi::Find(QlibHandle handle) {

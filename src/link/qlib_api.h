@@ -16,6 +16,7 @@
 
 #include "link/diag_library.h"
 #include "platform/clock.h"
+#include "platform/dialogs.h"
 #include "platform/serial_ports.h"
 
 namespace firmora::link {
@@ -35,6 +36,11 @@ public:
     // Binds when the library file is present in `workingFolder`.
     static QlibApi Load(const std::filesystem::path& workingFolder, platform::SerialPorts& ports,
                         platform::Clock& clock);
+    // Load, and when the file is missing the warning box "Load library
+    // failed [QMSL_MSVC10R.dll]!" (caption "ERROR"): the run then ends
+    // without further reports, so the box is all the user learns.
+    static QlibApi LoadOrWarn(const std::filesystem::path& workingFolder, platform::SerialPorts& ports,
+                              platform::Clock& clock, platform::Dialogs& dialogs);
     // Binds without a library file, for tools that run without a package.
     static QlibApi Bind(platform::SerialPorts& ports, platform::Clock& clock);
 

@@ -12,6 +12,7 @@
 
 #include "fake_serial.h"
 #include "link/qlib_api.h"
+#include "platform/dialogs.h"
 #include "platform/files.h"
 #include "platform/virtual_clock.h"
 #include "preserve/nv_tables.h"
@@ -87,10 +88,17 @@ protected:
 };
 
 TEST_F(LibraryNvTest, LoadNeedsTheLibraryFileInTheWorkingFolder) {
-    EXPECT_FALSE(link::QlibApi::Load(folder.path(), ports, clock).IsBound());
+    platform::ScriptedDialogs dialogs;
+    EXPECT_FALSE(link::QlibApi::LoadOrWarn(folder.path(), ports, clock, dialogs).IsBound());
+    ASSERT_EQ(dialogs.shown().size(), 1u);
+    EXPECT_EQ(dialogs.shown()[0].caption, "ERROR");
+    EXPECT_EQ(dialogs.shown()[0].text, "Load library failed [QMSL_MSVC10R.dll]!");
+    EXPECT_EQ(dialogs.shown()[0].icon, platform::DialogIcon::Warning);
+
     ASSERT_TRUE(platform::ReplaceFileAtomically(folder.path() / link::QlibApi::kLibraryFileName, "x"));
-    link::QlibApi loaded = link::QlibApi::Load(folder.path(), ports, clock);
+    link::QlibApi loaded = link::QlibApi::LoadOrWarn(folder.path(), ports, clock, dialogs);
     EXPECT_TRUE(loaded.IsBound());
+    EXPECT_EQ(dialogs.shown().size(), 1u);
 
     // An unbound library fails every call instead of touching a port.
     link::QlibApi none;
