@@ -5,15 +5,23 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <charconv>
 #include <exception>
 #include <iostream>
+#include <map>
+#include <optional>
+#include <set>
+#include <string>
 #include <system_error>
 #include <utility>
+#include <vector>
 
 #include "firmora-sim/fastboot_tcp_server.h"
 #include "platform/files.h"
 #include "platform/last_error.h"
 #include "sim/at_device.h"
+#include "sim/diag_device.h"
+#include "sim/nv_store.h"
 #include "sim/partition_store.h"
 #include "sim/usb_profile.h"
 
@@ -36,6 +44,79 @@ nlohmann::json IdentityJson(const sim::AtDeviceState& at) {
             {"esn", at.esn},
             {"meid", at.meid},
             {"bluetoothAddress", at.bluetoothAddress}};
+}
+
+// The parameters the device stores beside its identity (a wipe empties them).
+nlohmann::json ParametersJson(const sim::AtDeviceState& at) {
+    return {{"salesCount", at.salesCount},
+            {"salesInfo", at.salesInfo},
+            {"wifiCal", at.wifiCal},
+            {"testInformation", at.testInformation},
+            {"uit87", at.uit87},
+            {"uit89", at.uit89},
+            {"mode", at.mode},
+            {"cllen", at.cllen},
+            {"mvreq", at.mvreq},
+            {"gmi", at.gmi},
+            {"networkLock", at.networkLock ? nlohmann::json(*at.networkLock) : nlohmann::json()},
+            {"cfun", at.cfun}};
+}
+
+// The PDP contexts in number order, as AT+CGDCONT? lists them.
+nlohmann::json ContextsJson(const sim::AtDeviceState& at) {
+    nlohmann::json contexts = nlohmann::json::array();
+    for (const auto& [number, text] : at.contexts) contexts.push_back(text);
+    return contexts;
+}
+
+// The command log writes a DIAG request as "DIAG: " and its first bytes in
+// hex: an NV read or write starts with the command and the item number
+// (little-endian), "DIAG: 26 1C 02 ...".
+std::optional<uint16_t> NvItemOfRequest(const std::string& line) {
+    if (line.size() < 14 || !line.starts_with("DIAG: ") || line[8] != ' ' || line[11] != ' ') return std::nullopt;
+    const std::string command = line.substr(6, 2);
+    if (command != "26" && command != "27") return std::nullopt;
+    unsigned low = 0;
+    unsigned high = 0;
+    const char* text = line.data();
+    if (std::from_chars(text + 9, text + 11, low, 16).ptr != text + 11 ||
+        std::from_chars(text + 12, text + 14, high, 16).ptr != text + 14) {
+        return std::nullopt;
+    }
+    return static_cast<uint16_t>(low | high << 8);
+}
+
+// Every item with the device's status and a digest of its 128 bytes now.
+nlohmann::json NvJson(const sim::NvStore& nv, const std::set<uint16_t>& items) {
+    nlohmann::json list = nlohmann::json::array();
+    for (const uint16_t item : items) {
+        const sim::NvStore::ReadResult read = nv.Read(item);
+        list.push_back({{"item", item},
+                        {"status", read.status},
+                        {"digest", sim::DigestHex(sim::DigestOf(read.data.data(), read.data.size()))}});
+    }
+    return list;
+}
+
+// The RF NV files in the EFS, by item number: the files of RfNvFilePath's
+// folder whose names ("00020309") are numbers.
+nlohmann::json RfNvJson(const sim::EfsTree& efs) {
+    const std::string sample = sim::RfNvFilePath(sim::kFirstRfNvItem);
+    const std::string folder = sample.substr(0, sample.rfind('/'));
+    std::map<uint32_t, nlohmann::json> files;
+    for (const std::string& name : efs.Names(folder)) {
+        uint32_t item = 0;
+        const auto parsed = std::from_chars(name.data(), name.data() + name.size(), item);
+        if (parsed.ec != std::errc() || parsed.ptr != name.data() + name.size()) continue;
+        const std::optional<std::vector<uint8_t>> content = efs.FileContent(folder + "/" + name);
+        if (!content) continue;
+        files[item] = {{"item", item},
+                       {"size", content->size()},
+                       {"digest", sim::DigestHex(sim::DigestOf(content->data(), content->size()))}};
+    }
+    nlohmann::json list = nlohmann::json::array();
+    for (auto& [item, file] : files) list.push_back(std::move(file));
+    return list;
 }
 
 }  // namespace
@@ -197,6 +278,13 @@ void SimRunner::RetirePort(sim::PortRole role) {
     Notify();
 }
 
+void SimRunner::NoteNvRequests() {
+    const std::vector<std::string>& log = modem_.CommandLog();
+    for (; commandsSeen_ < log.size(); ++commandsSeen_) {
+        if (const std::optional<uint16_t> item = NvItemOfRequest(log[commandsSeen_])) nvItems_.insert(*item);
+    }
+}
+
 void SimRunner::LookForChanges() {
     for (const auto& [name, now] : modem_.partitions().partitions()) {
         const auto before = seenPartitions_.find(name);
@@ -208,7 +296,8 @@ void SimRunner::LookForChanges() {
         seenPartitions_[name] = now;
     }
     if (options_.reportPath.empty()) return;
-    std::string text = Report(modem_).dump(2) + "\n";
+    NoteNvRequests();
+    std::string text = Report().dump(2) + "\n";
     if (text == reportText_) return;
     reportText_ = text;
     {
@@ -218,17 +307,21 @@ void SimRunner::LookForChanges() {
     Notify();
 }
 
-nlohmann::json SimRunner::Report(sim::VirtualModem& modem) {
+nlohmann::json SimRunner::Report() {
     nlohmann::json partitions = nlohmann::json::array();
-    for (const auto& [name, p] : modem.partitions().partitions()) {
+    for (const auto& [name, p] : modem_.partitions().partitions()) {
         partitions.push_back({{"name", name},
                               {"size", p.size},
                               {"digest", p.DigestText()},
                               {"flashes", p.flashes},
                               {"erases", p.erases}});
     }
-    return {{"personality", sim::ToString(modem.personality())},
-            {"identity", IdentityJson(modem.at())},
+    return {{"personality", sim::ToString(modem_.personality())},
+            {"identity", IdentityJson(modem_.at())},
+            {"parameters", ParametersJson(modem_.at())},
+            {"contexts", ContextsJson(modem_.at())},
+            {"nv", NvJson(modem_.diag().nv(), nvItems_)},
+            {"rfnv", RfNvJson(modem_.diag().efs())},
             {"partitions", std::move(partitions)}};
 }
 

@@ -13,11 +13,13 @@
 //   flash boot size 4096 xxh3 <16 hex digits>, erase modem size 0 xxh3 ...
 //   ready                             the start-up lines are complete
 
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <ostream>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -56,8 +58,10 @@ public:
     // The TCP port the boot loader is served on (after Start).
     uint16_t fastbootPort() const { return fastbootPort_; }
 
-    // The report document: identity, personality and partitions.
-    static nlohmann::json Report(sim::VirtualModem& modem);
+    // The report document: personality, identity, PDP contexts, the NV
+    // items the host has read or written over DIAG, the RF NV files and
+    // the partitions. Under the modem lock.
+    nlohmann::json Report();
 
 private:
     struct Slot {
@@ -70,6 +74,8 @@ private:
     void OpenPort(const sim::PortInfo& port);
     void RetirePort(sim::PortRole role);
     void LookForChanges();
+    // Adds the NV items named by DIAG requests logged since the last call.
+    void NoteNvRequests();
     void Emit(std::string line);
 
     // Without the modem lock: prints queued lines, joins retired bridges,
@@ -90,6 +96,8 @@ private:
     std::map<sim::PortRole, Slot> ports_;
     uint64_t nextGeneration_ = 1;
     std::map<std::string, sim::Partition> seenPartitions_;
+    size_t commandsSeen_ = 0;      // entries of the modem's command log looked at
+    std::set<uint16_t> nvItems_;   // NV items the host asked for over DIAG
     std::string reportText_;
     bool stopping_ = false;
 
