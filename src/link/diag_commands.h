@@ -19,6 +19,7 @@
 
 #include "core/reporter.h"
 #include "link/diag_efs.h"
+#include "link/diag_nv_packet.h"
 #include "link/hdlc_framer.h"
 #include "link/serial_channel.h"
 #include "platform/clock.h"
@@ -32,9 +33,7 @@ inline constexpr uint8_t kDiagPowerOffReply = 0x12;
 inline constexpr uint8_t kDiagReset = 0x0B;
 inline constexpr uint8_t kDiagResetReply = 0x0C;
 inline constexpr uint8_t kDiagModeChange = 0x29;
-// NV item requests; their layouts belong to the NV backup and restore.
-inline constexpr uint8_t kDiagNvRead = 0x26;
-inline constexpr uint8_t kDiagNvWrite = 0x27;
+// NV item requests: diag_nv_packet.h.
 
 inline constexpr int kDiagOk = 0;
 inline constexpr int kDiagFailed = 1;

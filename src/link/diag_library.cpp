@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "link/diag_efs.h"
+#include "link/diag_nv_packet.h"
 #include "link/serial_channel.h"
 #include "platform/files.h"
 #include "platform/last_error.h"
@@ -15,10 +16,6 @@ namespace firmora::link {
 namespace {
 
 constexpr uint8_t kBuildIdRequest = 0x7C;
-constexpr uint8_t kNvReadCommand = 0x26;
-constexpr uint8_t kNvWriteCommand = 0x27;
-constexpr size_t kNvItemBytes = 128;
-constexpr size_t kNvPacketBytes = 1 + 2 + kNvItemBytes + 2;
 // A device's answers to a request it will not carry out: bad command, bad
 // parameters, bad length. Each echoes the request after its code.
 constexpr std::array<uint8_t, 3> kRefusals = {0x13, 0x14, 0x15};
@@ -140,35 +137,21 @@ bool DiagLibraryConnection::IsPhoneConnected() {
 }
 
 bool DiagLibraryConnection::NvRead(uint16_t item, std::span<uint8_t> buffer, uint16_t& status) {
-    std::vector<uint8_t> request(kNvPacketBytes, 0);
-    request[0] = kNvReadCommand;
-    request[1] = static_cast<uint8_t>(item & 0xFF);
-    request[2] = static_cast<uint8_t>(item >> 8);
-    const auto matches = [&](std::span<const uint8_t> packet) {
-        return packet.size() >= kNvPacketBytes && packet[0] == kNvReadCommand && packet[1] == request[1] &&
-               packet[2] == request[2];
-    };
-    const std::optional<std::vector<uint8_t>> reply = Transact(request, matches);
+    const DiagNvPacket request = DiagNvRequest(kDiagNvRead, item, {}, 0);
+    const std::optional<std::vector<uint8_t>> reply = Transact(
+        request, [&](std::span<const uint8_t> packet) { return IsDiagNvReplyTo(packet, kDiagNvRead, item); });
     if (!reply) return false;
-    status = static_cast<uint16_t>((*reply)[3 + kNvItemBytes] | (*reply)[4 + kNvItemBytes] << 8);
-    const size_t n = std::min(buffer.size(), kNvItemBytes);
-    std::copy_n(reply->begin() + 3, n, buffer.begin());
+    status = DiagNvReplyStatus(*reply);
+    std::copy_n(reply->begin() + 3, std::min(buffer.size(), kDiagNvItemBytes), buffer.begin());
     return true;
 }
 
 bool DiagLibraryConnection::NvWrite(uint16_t item, std::span<const uint8_t> buffer, uint16_t& status) {
-    std::vector<uint8_t> request(kNvPacketBytes, 0);
-    request[0] = kNvWriteCommand;
-    request[1] = static_cast<uint8_t>(item & 0xFF);
-    request[2] = static_cast<uint8_t>(item >> 8);
-    std::copy_n(buffer.begin(), std::min(buffer.size(), kNvItemBytes), request.begin() + 3);
-    const auto matches = [&](std::span<const uint8_t> packet) {
-        return packet.size() >= kNvPacketBytes && packet[0] == kNvWriteCommand && packet[1] == request[1] &&
-               packet[2] == request[2];
-    };
-    const std::optional<std::vector<uint8_t>> reply = Transact(request, matches);
+    const DiagNvPacket request = DiagNvRequest(kDiagNvWrite, item, buffer, 0);
+    const std::optional<std::vector<uint8_t>> reply = Transact(
+        request, [&](std::span<const uint8_t> packet) { return IsDiagNvReplyTo(packet, kDiagNvWrite, item); });
     if (!reply) return false;
-    status = static_cast<uint16_t>((*reply)[3 + kNvItemBytes] | (*reply)[4 + kNvItemBytes] << 8);
+    status = DiagNvReplyStatus(*reply);
     return true;
 }
 

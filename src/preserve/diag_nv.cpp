@@ -10,6 +10,7 @@
 #include <system_error>
 
 #include "link/diag_commands.h"
+#include "link/diag_nv_packet.h"
 #include "preserve/nv_backup_file.h"
 #include "preserve/nv_status.h"
 
@@ -17,10 +18,6 @@ namespace firmora::preserve {
 namespace {
 
 namespace fs = std::filesystem;
-
-// Command, item number (2), 128 data bytes, status (2).
-constexpr size_t kNvPacketBytes = 1 + kNvRecordBytes + 2;
-using NvPacket = std::array<uint8_t, kNvPacketBytes>;
 
 // The UIT result items are kept only by the products that store them there.
 constexpr int32_t kUit87Item = 6503;
@@ -53,34 +50,12 @@ uint16_t WireNumber(int32_t number) { return static_cast<uint16_t>(number); }
 
 std::string Prefix(const NvEntry& entry) { return "[" + std::to_string(entry.number) + "]" + entry.name; }
 
-NvPacket NvReadRequest(uint16_t item) {
-    NvPacket packet{};
-    packet[0] = link::kDiagNvRead;
-    packet[1] = static_cast<uint8_t>(item & 0xFF);
-    packet[2] = static_cast<uint8_t>(item >> 8);
-    packet[kNvPacketBytes - 2] = 0xCC;
-    packet[kNvPacketBytes - 1] = 0xCC;
-    return packet;
+link::DiagNvPacket NvReadRequest(uint16_t item) {
+    return link::DiagNvRequest(link::kDiagNvRead, item, {}, 0xCCCC);
 }
 
-NvPacket NvWriteRequest(const NvRecord& record) {
-    NvPacket packet{};
-    packet[0] = link::kDiagNvWrite;
-    const auto bytes = EncodeNvRecord(record);
-    std::copy(bytes.begin(), bytes.end(), packet.begin() + 1);
-    return packet;  // status 00 00
-}
-
-// A reply to exactly this request: its command, its item and every field.
-// A short reply or the late answer about another item is read again rather
-// than taken apart.
-bool IsReplyTo(std::span<const uint8_t> reply, uint8_t command, uint16_t item) {
-    return reply.size() >= kNvPacketBytes && reply[0] == command &&
-           static_cast<uint16_t>(reply[1] | reply[2] << 8) == item;
-}
-
-uint16_t ReplyStatus(std::span<const uint8_t> reply) {
-    return static_cast<uint16_t>(reply[kNvPacketBytes - 2] | reply[kNvPacketBytes - 1] << 8);
+link::DiagNvPacket NvWriteRequest(const NvRecord& record) {
+    return link::DiagNvRequest(link::kDiagNvWrite, record.number, record.data, 0);
 }
 
 std::span<const uint8_t, kNvRecordBytes> ReplyRecord(std::span<const uint8_t> reply) {
@@ -100,7 +75,7 @@ bool Exchange(NvSession& s, std::span<const uint8_t> request, uint16_t item, int
         s.framer.SendFrame();
         const link::FrameReadResult result = s.framer.ReadFrame();
         if (reply >= pauseFrom) s.clock.Sleep(kNvRetryPauseMs);
-        if (result.ok() && IsReplyTo(s.framer.ReceivedPacket(), command, item)) return true;
+        if (result.ok() && link::IsDiagNvReplyTo(s.framer.ReceivedPacket(), command, item)) return true;
     }
     return false;
 }
@@ -155,7 +130,7 @@ bool Backup(NvSession& s, const NvTable& table, BackupKind kind, NvTable* saved)
             return false;
         }
         const std::span<const uint8_t> reply = s.framer.ReceivedPacket();
-        const int result = DiagNvStatus(s.reporter, ReplyStatus(reply), prefix,
+        const int result = DiagNvStatus(s.reporter, link::DiagNvReplyStatus(reply), prefix,
                                         vendor ? NvStatusRules::Vendor : NvStatusRules::Backup);
         if (result == kNvStatusInactive || result == kNvStatusBadParameter) continue;  // absent: nothing to keep
         if (result != 0) return false;
@@ -215,7 +190,7 @@ bool Restore(NvSession& s, const NvTable& labels, NvStatusRules rules) {
             s.reporter.ReportError(prefix + ":Fail to restore NV");
             return false;
         }
-        if (DiagNvStatus(s.reporter, ReplyStatus(s.framer.ReceivedPacket()), prefix, rules) != 0) return false;
+        if (DiagNvStatus(s.reporter, link::DiagNvReplyStatus(s.framer.ReceivedPacket()), prefix, rules) != 0) return false;
         if (!Healthy(s)) {
             ErrorLine(s, "Fail to restore......");
             return false;
@@ -274,7 +249,7 @@ void WriteConfiguredItem(NvSession& s, uint16_t number, const std::string& numbe
         s.reporter.ReportError("[" + numberText + "]:Fail to write NV");
         return;
     }
-    if (DiagNvStatus(s.reporter, ReplyStatus(s.framer.ReceivedPacket()), "Custom NV", NvStatusRules::Custom) != 0) {
+    if (DiagNvStatus(s.reporter, link::DiagNvReplyStatus(s.framer.ReceivedPacket()), "Custom NV", NvStatusRules::Custom) != 0) {
         return;
     }
     if (!Healthy(s)) {
