@@ -223,8 +223,7 @@ int Run(Direction direction, const CommandArgs& args, std::ostream& out, std::os
     // Both check their folder before any device is touched: a backup never
     // mixes its files with others, a restore only reads a complete backup.
     if (direction == Direction::Backup) {
-        std::error_code ec;
-        if (fs::exists(*o.folder, ec) && !(fs::is_directory(*o.folder, ec) && fs::is_empty(*o.folder, ec))) {
+        if (!engine::IsFreshBackupFolder(*o.folder)) {
             err << "firmora backup: " << package::EscapeVisible(o.folder->string())
                 << " is not empty; a backup goes into a new or empty folder\n";
             return kExitFailure;

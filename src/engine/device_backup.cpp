@@ -125,12 +125,6 @@ private:
     bool connected_ = true;
 };
 
-bool FolderIsEmptyOrAbsent(const fs::path& folder) {
-    std::error_code ec;
-    if (!fs::exists(folder, ec)) return !ec;
-    return fs::is_directory(folder, ec) && fs::is_empty(folder, ec);
-}
-
 // Saves the AT parameters into at.bak and the manifest.
 void BackupAt(DeviceDataTarget& t, const fs::path& folder, BackupManifest& manifest) {
     AtStack stack(t);
@@ -316,8 +310,14 @@ bool RestoresNvItems(const package::DownloadOptions& options) {
     return ChooseNvMechanism(options) != NvMechanism::Diag || IsCdmaProject(options.ProjectIndex);
 }
 
+bool IsFreshBackupFolder(const fs::path& folder) {
+    std::error_code ec;
+    if (!fs::exists(folder, ec)) return !ec;
+    return fs::is_directory(folder, ec) && fs::is_empty(folder, ec);
+}
+
 bool BackupDevice(DeviceDataTarget& t, const fs::path& folder) {
-    if (!FolderIsEmptyOrAbsent(folder)) {
+    if (!IsFreshBackupFolder(folder)) {
         FailIfHealthy(t.reporter, "The backup folder is not empty: " + folder.string());
         return false;
     }

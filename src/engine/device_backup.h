@@ -34,6 +34,10 @@ struct DeviceDataTarget {
 NvMechanism ChooseNvMechanism(const package::DownloadOptions& options);
 bool RestoresNvItems(const package::DownloadOptions& options);
 
+// True when `folder` does not exist yet or is an empty folder: the only
+// places a backup goes, so that it never mixes with other files.
+bool IsFreshBackupFolder(const std::filesystem::path& folder);
+
 // Saves the device's AT parameters, NV items and (when the configuration
 // names them) user-data files into `folder`, which must not exist yet or be
 // empty. True when everything was saved and the manifest written; otherwise
