@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
-#include <string_view>
 
 #include "link/diag_efs.h"
 #include "link/diag_nv_packet.h"
@@ -22,7 +21,6 @@ constexpr std::array<uint8_t, 3> kRefusals = {0x13, 0x14, 0x15};
 // A port read waits at most this long for its first byte, so that the reply
 // deadline is checked often.
 constexpr uint32_t kReadSliceMs = 100;
-constexpr int32_t kEfsNoSuchFile = 2;
 constexpr int32_t kEfsExists = 17;
 
 bool Fail(uint32_t code) {
@@ -222,7 +220,7 @@ bool DiagLibraryConnection::EfsWrite(const std::filesystem::path& localPath, con
     if (!content) return false;
     if (content->size() > kMaxEfsFileBytes) return Fail(EFBIG);
     std::optional<uint32_t> fd = OpenDeviceFile(devicePath, true);
-    if (!fd && platform::LastError() == static_cast<uint32_t>(kEfsNoSuchFile)) {
+    if (!fd && platform::LastError() == static_cast<uint32_t>(kEfsNoSuchPath)) {
         // A wiped device may lack the folders; make them and try once more.
         if (!MakeDeviceFolders(devicePath)) return false;
         fd = OpenDeviceFile(devicePath, true);

@@ -29,7 +29,6 @@ public:
     static constexpr const char* kLibraryFileName = "QMSL_MSVC10R.dll";
     static constexpr const char* kLoadFailedText = "Load library failed [QMSL_MSVC10R.dll]!";
     static constexpr const char* kLoadFailedCaption = "ERROR";
-    static constexpr size_t kNvItemBytes = 128;
 
     // An empty binding: every call fails.
     QlibApi() = default;
