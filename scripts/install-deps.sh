@@ -2,7 +2,7 @@
 # Installs what building and testing Firmora needs on Debian 12. Run as root.
 set -euo pipefail
 packages=(
-  build-essential cmake ninja-build pkg-config
+  build-essential cmake ninja-build pkg-config ccache
   libgtest-dev libgmock-dev
   nlohmann-json3-dev libxxhash-dev libusb-1.0-0-dev
   fastboot
