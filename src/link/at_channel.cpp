@@ -31,6 +31,25 @@ std::string WriteCommand(const std::string& prefix, const std::optional<std::str
     return prefix + *value + "\r\n";
 }
 
+enum class Verdict { Pending, Answered, Refused };
+
+// Judges the reply of a query collected so far; on an answer stores the
+// value its shape takes in `out`.
+Verdict JudgeQuery(const std::string& reply, AtChannel::QueryShape shape, ReplyWait wait, std::string& out) {
+    const std::optional<size_t> ok = shape == AtChannel::QueryShape::Contexts ? FindFinalOkAfterCrLf(reply, wait)
+                                                                              : FindFinalOk(reply, wait);
+    // A refusal is never a value, not even when the device puts an "OK"
+    // after it: an error text must not be saved as the device's data.
+    if (HasErrorResult(std::string_view(reply).substr(0, ok.value_or(reply.size())))) return Verdict::Refused;
+    if (!ok) return Verdict::Pending;
+    switch (shape) {
+        case AtChannel::QueryShape::Value: out = QueryValue(reply, *ok); break;
+        case AtChannel::QueryShape::Contexts: out = ContextsBlock(reply, *ok); break;
+        case AtChannel::QueryShape::AfterEcho: out = ValueAfterEcho(reply, *ok, kModeEcho); break;
+    }
+    return Verdict::Answered;
+}
+
 }  // namespace
 
 AtChannel::AtChannel(SerialChannel& channel, platform::Clock& clock, core::Reporter& reporter,
@@ -74,19 +93,17 @@ bool AtChannel::RunQuery(const std::string& command, QueryShape shape, std::stri
             reporter_.ReportError(kReadFailed);
             return false;
         }
-        const std::optional<size_t> ok =
-            shape == QueryShape::Contexts ? FindFinalOkAfterCrLf(reply) : FindFinalOk(reply);
-        if (ok) {
-            switch (shape) {
-                case QueryShape::Value: out = QueryValue(reply, *ok); break;
-                case QueryShape::Contexts: out = ContextsBlock(reply, *ok); break;
-                case QueryShape::AfterEcho: out = ValueAfterEcho(reply, *ok, kModeEcho); break;
-            }
-            reporter_.ReportStatus(kReadDone, core::kReportInfo);
-            return true;
+        switch (JudgeQuery(reply, shape, ReplyWait::Running, out)) {
+            case Verdict::Answered: reporter_.ReportStatus(kReadDone, core::kReportInfo); return true;
+            // The caller knows what a refusal of its query means and reports it.
+            case Verdict::Refused: return false;
+            case Verdict::Pending: break;
         }
-        // The caller knows what a refusal of its query means and reports it.
-        if (HasErrorResult(reply)) return false;
+    }
+    // Nothing more is coming: an "OK" line the device left unended counts now.
+    if (JudgeQuery(reply, shape, ReplyWait::Over, out) == Verdict::Answered) {
+        reporter_.ReportStatus(kReadDone, core::kReportInfo);
+        return true;
     }
     return false;
 }
@@ -140,6 +157,7 @@ bool AtChannel::AtWriteValue(const std::string& prefix, const std::optional<std:
             }
         }
     }
+    if (FindFinalOk(reply, ReplyWait::Over)) return true;
     if (policy.kind() != AtWritePolicy::Kind::Quiet) reporter_.ReportError(failText);
     return false;
 }
@@ -162,6 +180,7 @@ bool AtChannel::AtWriteSlow(const std::string& prefix, const std::optional<std::
         // the rest of its time to take the value.
         if (FindFinalOk(reply)) return true;
     }
+    if (FindFinalOk(reply, ReplyWait::Over)) return true;
     reporter_.ReportError(failText);
     return false;
 }

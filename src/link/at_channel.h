@@ -51,8 +51,10 @@ public:
               bool fastSpeedDownload);
 
     // Sends `command` as given (line ending included) and waits for the
-    // result. On "OK" stores the text between the first ":" and the "OK" in
-    // `value` (left untouched otherwise), reports "Read......" and returns true.
+    // result. On a final "OK" line stores the text between the first ":" and
+    // the "OK" in `value` (left untouched otherwise), reports "Read......"
+    // and returns true. An error line fails the query at once, even when an
+    // "OK" follows it, so that an error text never passes for a value.
     bool AtQuery(const std::string& command, std::string& value);
     // The same for callers that only need the yes or no.
     bool AtQuery(const std::string& command);
@@ -75,9 +77,10 @@ public:
     bool AtWriteSlow(const std::string& prefix, const std::optional<std::string>& value,
                      const std::string& failText);
 
-private:
+    // What a query's value is taken from.
     enum class QueryShape { Value, Contexts, AfterEcho };
 
+private:
     bool RunQuery(const std::string& command, QueryShape shape, std::string& out);
     // One raw write of the whole text; false when the call failed.
     bool Send(const std::string& text);

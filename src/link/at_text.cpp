@@ -7,33 +7,24 @@ namespace firmora::link {
 namespace {
 
 constexpr std::string_view kOk = "OK";
-constexpr std::string_view kError = "ERROR";
-constexpr std::string_view kTrailingSpace = " \t\r\n";
 
 bool IsLineBreak(char c) { return c == '\r' || c == '\n'; }
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
 bool StartsLine(std::string_view text, size_t pos) { return pos == 0 || IsLineBreak(text[pos - 1]); }
 
-// Nothing but blanks from `pos` to a line break or the end of the text.
-bool EndsLine(std::string_view text, size_t pos) {
+// Nothing but blanks from `pos` to a line break, or (once the wait is over)
+// to the end of the text.
+bool EndsLine(std::string_view text, size_t pos, ReplyWait wait) {
     while (pos < text.size() && IsBlank(text[pos])) ++pos;
-    return pos == text.size() || IsLineBreak(text[pos]);
-}
-
-// Position of `word` when it ends the text apart from blanks, CR and LF.
-std::optional<size_t> TrailingWord(std::string_view text, std::string_view word) {
-    const size_t last = text.find_last_not_of(kTrailingSpace);
-    if (last == std::string_view::npos || last + 1 < word.size()) return std::nullopt;
-    const size_t start = last + 1 - word.size();
-    if (text.substr(start, word.size()) != word) return std::nullopt;
-    return start;
+    if (pos == text.size()) return wait == ReplyWait::Over;
+    return IsLineBreak(text[pos]);
 }
 
 template <typename Accept>
-std::optional<size_t> FirstOkLine(std::string_view reply, Accept accept) {
+std::optional<size_t> FirstOkLine(std::string_view reply, ReplyWait wait, Accept accept) {
     for (size_t pos = reply.find(kOk); pos != std::string_view::npos; pos = reply.find(kOk, pos + 1)) {
-        if (StartsLine(reply, pos) && EndsLine(reply, pos + kOk.size()) && accept(pos)) return pos;
+        if (StartsLine(reply, pos) && EndsLine(reply, pos + kOk.size(), wait) && accept(pos)) return pos;
     }
     return std::nullopt;
 }
@@ -73,13 +64,13 @@ void AppendReplyBytes(std::string& reply, const uint8_t* data, size_t length) {
     }
 }
 
-std::optional<size_t> FindFinalOk(std::string_view reply) {
-    if (auto line = FirstOkLine(reply, [](size_t) { return true; })) return line;
-    return TrailingWord(reply, kOk);
+std::optional<size_t> FindFinalOk(std::string_view reply, ReplyWait wait) {
+    return FirstOkLine(reply, wait, [](size_t) { return true; });
 }
 
-std::optional<size_t> FindFinalOkAfterCrLf(std::string_view reply) {
-    return FirstOkLine(reply, [reply](size_t pos) { return pos >= 2 && reply.substr(pos - 2, 2) == "\r\n"; });
+std::optional<size_t> FindFinalOkAfterCrLf(std::string_view reply, ReplyWait wait) {
+    return FirstOkLine(reply, wait,
+                       [reply](size_t pos) { return pos >= 2 && reply.substr(pos - 2, 2) == "\r\n"; });
 }
 
 bool HasErrorResult(std::string_view reply) {
@@ -91,7 +82,7 @@ bool HasErrorResult(std::string_view reply) {
             if (rest.substr(0, head.size()) == head) return true;
         }
     }
-    return TrailingWord(reply, kError).has_value();
+    return false;
 }
 
 std::string QueryValue(std::string_view reply, size_t okPos) {

@@ -25,17 +25,21 @@ inline constexpr size_t kMaxReplyBytes = 64 * 1024;
 // skipped rather than ending the text.
 void AppendReplyBytes(std::string& reply, const uint8_t* data, size_t length);
 
-// Position of the "OK" that ends the reply: the first line made of "OK"
-// (at the start of the text or right after a CR or LF, followed by nothing
-// but blanks up to a line break or the end of the text received so far).
-// Without such a line, an "OK" that ends the text (apart from blanks, CR and
-// LF) is accepted, for devices that do not put their result on a line of its
-// own. An "OK" inside a value ("SN0OK1") is never the result.
-std::optional<size_t> FindFinalOk(std::string_view reply);
+// Whether the wait for a reply is still running (more bytes may come) or
+// has run out (the reply is all there will be).
+enum class ReplyWait { Running, Over };
+
+// Position of the "OK" that ends the reply: the first line of its own made
+// of "OK" (at the start of the text or right after a CR or LF, followed by
+// nothing but blanks up to a CR or LF). While the wait runs, a line without
+// its line end yet is not taken, since it may still grow into a value such
+// as "OKAY"; once the wait is over, an "OK" line that ends the text counts.
+// An "OK" inside a line ("SN0OK1", "RF CAL OK") is never the result.
+std::optional<size_t> FindFinalOk(std::string_view reply, ReplyWait wait = ReplyWait::Running);
 // As FindFinalOk for replies whose "OK" line must follow CR LF (context lists).
-std::optional<size_t> FindFinalOkAfterCrLf(std::string_view reply);
-// True when a line starts with "ERROR", "+CME ERROR" or "+CMS ERROR", or the
-// text ends in "ERROR" (apart from blanks, CR and LF).
+std::optional<size_t> FindFinalOkAfterCrLf(std::string_view reply, ReplyWait wait = ReplyWait::Running);
+// True when a line starts with "ERROR", "+CME ERROR" or "+CMS ERROR". A
+// value that merely ends in "ERROR" ("+TESTINF2: RF CAL ERROR") is no result.
 bool HasErrorResult(std::string_view reply);
 
 // The value of a query: from right after the first ":" (the first character

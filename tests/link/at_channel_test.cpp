@@ -50,7 +50,7 @@ protected:
 };
 
 TEST_F(AtChannelTest, QueryValueRunsFromFirstColonToTheFinalOk) {
-    Answer("\r\n+TAG: 12,\"AB\"\r\n\r\nOK");
+    Answer("\r\n+TAG: 12,\"AB\"\r\n\r\nOK\r\n");
     std::string value;
     EXPECT_TRUE(Channel().AtQuery("AT+TAG?\r\n\r\n", value));
     EXPECT_EQ(value, " 12,\"AB\"\r\n\r\n");
@@ -67,17 +67,26 @@ TEST_F(AtChannelTest, QueryWithoutColonKeepsTheEcho) {
 }
 
 TEST_F(AtChannelTest, ValueHoldingTheLettersOkIsKeptWhole) {
-    // In one read, split inside the value, and with the final OK arriving last.
-    const std::vector<std::vector<std::pair<std::string, uint64_t>>> scripts = {
-        {{"\r\n+MVTSN: SN0OK1\r\n\r\nOK\r\n", 0}},
-        {{"\r\n+MVTSN: SN0", 0}, {"OK1\r\n", 900}, {"\r\nOK\r\n", 1700}},
-        {{"\r\n+MVTSN: SN0OK1\r\n", 0}, {"\r\nOK\r\n", 2500}},
+    // In one read, split inside the value, and with the final OK arriving
+    // last: only an OK line of its own ends the reply.
+    const std::vector<std::pair<std::vector<std::pair<std::string, uint64_t>>, std::string>> scripts = {
+        {{{"\r\n+MVTSN: SN0OK1\r\n\r\nOK\r\n", 0}}, " SN0OK1\r\n\r\n"},
+        {{{"\r\n+MVTSN: SN0", 0}, {"OK1\r\n", 900}, {"\r\nOK\r\n", 1700}}, " SN0OK1\r\n\r\n"},
+        {{{"\r\n+MVTSN: SN0OK1\r\n", 0}, {"\r\nOK\r\n", 2500}}, " SN0OK1\r\n\r\n"},
+        {{{"\r\n+MVTSN: SN0OK", 0}, {"1\r\n\r\nOK\r\n", 900}}, " SN0OK1\r\n\r\n"},
+        {{{"\r\n+TESTINF2: RF CAL OK\r\n", 0}, {"\r\nOK\r\n", 900}}, " RF CAL OK\r\n\r\n"},
+        {{{"\r\n+TESTINF2: RF CAL OK  ", 0}, {"\r\n\r\nOK\r\n", 900}}, " RF CAL OK  \r\n\r\n"},
+        // A line of the value that starts with OK is not yet the result.
+        {{{"\r\n+T: a\r\nOK", 0}, {"AY\r\n\r\nOK\r\n", 900}}, " a\r\nOKAY\r\n\r\n"},
+        // A value ending in ERROR is no refusal.
+        {{{"\r\n+TESTINF2: RF CAL ERROR", 0}, {"\r\n\r\nOK\r\n", 900}}, " RF CAL ERROR\r\n\r\n"},
     };
-    for (const auto& script : scripts) {
+    for (const auto& [script, expected] : scripts) {
+        SCOPED_TRACE(expected);
         Answer(script);
         std::string value;
         EXPECT_TRUE(Channel().AtQuery("AT+MVTSN=0,5\r\n\r\n", value));
-        EXPECT_EQ(value, " SN0OK1\r\n\r\n");
+        EXPECT_EQ(value, expected);
     }
 }
 
@@ -88,18 +97,45 @@ TEST_F(AtChannelTest, PartialReplyIsNotTakenForSuccess) {
     EXPECT_EQ(value, "untouched");
 }
 
-TEST_F(AtChannelTest, OkThatEndsTheTextWithoutItsOwnLineIsAccepted) {
+TEST_F(AtChannelTest, OkThatIsNotALineOfItsOwnIsNeverTheResult) {
     Answer("+X: 1 OK\r\n");
-    std::string value;
-    EXPECT_TRUE(Channel().AtQuery("AT+X?\r\n", value));
-    EXPECT_EQ(value, " 1 ");
+    std::string value = "untouched";
+    EXPECT_FALSE(Channel().AtQuery("AT+X?\r\n", value));
+    EXPECT_EQ(value, "untouched");
+    EXPECT_GE(Elapsed(), 8000u);
 }
 
-TEST_F(AtChannelTest, OkBeatsError) {
-    Answer("\r\nERROR\r\n\r\nOK\r\n");
+TEST_F(AtChannelTest, AnOkLineLeftUnendedCountsOnlyOnceTheWaitIsOver) {
+    Answer("\r\n+TAG: 12,\"AB\"\r\n\r\nOK");
     std::string value;
-    EXPECT_TRUE(Channel().AtQuery("AT+T?\r\n", value));
-    EXPECT_EQ(value, "\r\nERROR\r\n\r\n");
+    EXPECT_TRUE(Channel().AtQuery("AT+TAG?\r\n\r\n", value));
+    EXPECT_EQ(value, " 12,\"AB\"\r\n\r\n");
+    EXPECT_GE(Elapsed(), 8000u);
+    EXPECT_EQ(reporter.Texts(), Lines{"Read......"});
+
+    started = clock.TickCount();
+    Answer("\r\nOK");
+    EXPECT_TRUE(Channel().AtWriteValue("AT+X=", "1", "Fail"));
+    EXPECT_GE(Elapsed(), 8000u);
+    EXPECT_TRUE(reporter.Errors().empty());
+}
+
+TEST_F(AtChannelTest, AnErrorLineFailsTheQueryEvenWhenOkFollows) {
+    // Whole, or with the OK in a later read: the error text is no value.
+    const std::vector<std::vector<std::pair<std::string, uint64_t>>> scripts = {
+        {{"\r\nERROR\r\n\r\nOK\r\n", 0}},
+        {{"\r\n+CME ERROR: 10\r\n", 0}, {"\r\nOK\r\n", 900}},
+    };
+    for (const auto& script : scripts) {
+        Answer(script);
+        std::string value = "untouched";
+        EXPECT_FALSE(Channel().AtQuery("AT+T?\r\n", value));
+        EXPECT_EQ(value, "untouched");
+        std::string block = "untouched";
+        EXPECT_FALSE(Channel().AtQueryContexts("AT+CGDCONT?\r\n\r\n", block));
+        EXPECT_EQ(block, "untouched");
+    }
+    EXPECT_TRUE(reporter.lines.empty());
 }
 
 TEST_F(AtChannelTest, RefusedQueryFailsAtOnceWithoutAReport) {
@@ -129,13 +165,13 @@ TEST_F(AtChannelTest, SilentDeviceFailsAfterEightSecondsWithoutAReport) {
 }
 
 TEST_F(AtChannelTest, EachReadAsksForOneByteLessThanItsBuffer) {
-    // 512 bytes whose final "K" is byte 512: a 511-byte read misses it.
-    Answer("\r\n+V: " + std::string(502, 'x') + "\r\nOK");
+    // The line end after "OK" is byte 512: a 511-byte read misses it.
+    Answer("\r\n+V: " + std::string(501, 'x') + "\r\nOK\r\n");
     EXPECT_TRUE(Channel().AtQuery("AT+V?\r\n"));
     EXPECT_EQ(Elapsed(), 1600u);
 
     started = clock.TickCount();
-    Answer(std::string(124, 'x') + "\r\nOK");
+    Answer(std::string(123, 'x') + "\r\nOK\r\n");
     EXPECT_TRUE(Channel().AtWriteValue("AT+V=", "1", "Fail"));
     EXPECT_EQ(Elapsed(), 1600u);
 }
@@ -293,13 +329,18 @@ TEST(AtTextTest, ReplyCollectionSkipsNulsAndIsBounded) {
 }
 
 TEST(AtTextTest, ResultCodes) {
-    EXPECT_EQ(FindFinalOk("x\rOK"), 2u);
+    EXPECT_EQ(FindFinalOk("x\rOK\r"), 2u);
+    EXPECT_FALSE(FindFinalOk("x\rOK"));
+    EXPECT_EQ(FindFinalOk("x\rOK  ", ReplyWait::Over), 2u);
     EXPECT_EQ(FindFinalOk("\r\nOKAY\r\nOK \r\n"), 8u);
-    EXPECT_FALSE(FindFinalOk("\r\nOKAY\r\n"));
+    EXPECT_FALSE(FindFinalOk("\r\nOKAY\r\n", ReplyWait::Over));
+    EXPECT_FALSE(FindFinalOk("+X: 1 OK\r\n", ReplyWait::Over));
     EXPECT_FALSE(FindFinalOkAfterCrLf("x\rOK\r\n"));
-    EXPECT_FALSE(FindFinalOkAfterCrLf("+CGDCONT: 1,\"IP\",\"a\" OK"));
+    EXPECT_FALSE(FindFinalOkAfterCrLf("\r\nOK"));
+    EXPECT_EQ(FindFinalOkAfterCrLf("\r\nOK", ReplyWait::Over), 2u);
+    EXPECT_FALSE(FindFinalOkAfterCrLf("+CGDCONT: 1,\"IP\",\"a\" OK", ReplyWait::Over));
     EXPECT_TRUE(HasErrorResult("AT+X\r\r\n+CMS ERROR: 500\r\n"));
-    EXPECT_TRUE(HasErrorResult("COMMAND ERROR\r\n"));
+    EXPECT_FALSE(HasErrorResult("COMMAND ERROR\r\n"));
     EXPECT_FALSE(HasErrorResult("\r\n+T: UIT87:ERROR,UIT89:PASS\r\n"));
 }
 
