@@ -291,9 +291,7 @@ void RestoreUserFiles(DeviceDataTarget& t, DiagStack& stack, const fs::path& fol
 void RestoreAt(DeviceDataTarget& t, const fs::path& folder, const BackupManifest& manifest) {
     AtStack stack(t);
     if (!stack.Open(t)) return;
-    const fs::path file = folder / kAtBackupFile;
-    const preserve::AtParameters params = preserve::LoadAtBackup(manifest.at, t.options.ProjectIndex, file);
-    preserve::RestoreAtParameters(stack.session, params, file);
+    preserve::RestoreAtParameters(stack.session, manifest.at, folder / kAtBackupFile);
 }
 
 }  // namespace

@@ -4,6 +4,10 @@
 // [Data] is ever read back.
 
 #include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
 
 #include "core/reporter.h"
 #include "preserve/at_parameters.h"
@@ -18,10 +22,29 @@ namespace firmora::preserve {
 bool WriteAtBackup(const AtParameters& params, int projectIndex, const std::filesystem::path& backupFile,
                    core::Reporter& reporter);
 
-// The values the restore writes: `params` with each flagged maker value
-// replaced by its [Data] value from the file (empty when missing), and the
-// values the device takes as quoted text enclosed in double quotes. The
-// mode and the contexts stay as held.
-AtParameters LoadAtBackup(const AtParameters& params, int projectIndex, const std::filesystem::path& backupFile);
+// The values the restore writes, as the backup file gives them back.
+struct AtBackupValues {
+    // The held parameters with each flagged maker value replaced by its
+    // [Data] value, and the values the device takes as quoted text enclosed
+    // in double quotes. The mode and the contexts stay as held.
+    AtParameters params;
+    // The [Data] keys of flagged parameters the file does not hold. Their
+    // saved values are lost: nothing may be written in their place.
+    std::vector<std::string> missing;
+
+    bool IsMissing(std::string_view key) const;
+};
+
+// Reads the backup file for a restore of `params`. nullopt when the file
+// cannot be read: a file that is not there is no file of empty values.
+std::optional<AtBackupValues> LoadAtBackup(const AtParameters& params, int projectIndex,
+                                           const std::filesystem::path& backupFile);
+
+// Checks that the backup file holds what `params`, another record of the
+// same backup, says was saved: every [Data] key WriteAtBackup writes for
+// them, with the value a reader gets back from it. False with `difference`
+// saying which key is missing or differs, or that the file cannot be read.
+bool AtBackupMatches(const AtParameters& params, int projectIndex, const std::filesystem::path& backupFile,
+                     std::string& difference);
 
 }  // namespace firmora::preserve

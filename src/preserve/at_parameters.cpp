@@ -7,6 +7,7 @@
 #include <string>
 
 #include "link/at_text.h"
+#include "package/project_table.h"
 #include "preserve/at_backup_file.h"
 
 namespace firmora::preserve {
@@ -22,18 +23,35 @@ bool OneOf(int value, std::initializer_list<int> set) {
     return std::find(set.begin(), set.end(), value) != set.end();
 }
 
-// CDMA products carry a MEID instead of an IMEI; project 35 carries neither.
+// CDMA products carry a MEID instead of an IMEI; XK81_21 carries neither.
+bool IsMeidProject(int projectIndex) {
+    using namespace package;
+    return OneOf(projectIndex, {kProjectXL82_31, kProjectXL83_31, kProjectXM88_51, kProjectXM89_51,
+                                kProjectZQ65_Custom, kProjectXM88_Custom});
+}
 bool ReadsImei(const package::DownloadOptions& o) {
-    return o.PlatformType != 2 && !OneOf(o.ProjectIndex, {35, 36, 37, 38, 39, 41, 48});
+    return o.PlatformType != 2 && o.ProjectIndex != package::kProjectXK81_21 && !IsMeidProject(o.ProjectIndex);
 }
-bool ReadsMeid(const package::DownloadOptions& o) {
-    return o.PlatformType == 2 || OneOf(o.ProjectIndex, {36, 37, 38, 39, 41, 48});
+bool ReadsMeid(const package::DownloadOptions& o) { return o.PlatformType == 2 || IsMeidProject(o.ProjectIndex); }
+bool ReadsEsnAnyway(int projectIndex) {
+    return projectIndex == package::kProjectXK81_21 || projectIndex == package::kProjectXL82_31;
 }
-bool HasCarrierValues(int projectIndex) { return projectIndex == 8 || projectIndex == 10; }
+// Dual-SIM products keep a second IMEI.
+bool ReadsSecondImei(int projectIndex) { return projectIndex == package::kProjectZP360; }
+bool WritesNetworkLock(int projectIndex) { return projectIndex != package::kProjectXK81_21; }
 
 void Status(AtSession& s, const std::string& text) { s.reporter.ReportStatus(text, core::kReportInfo); }
 
-std::string Clean(const std::string& value) { return link::StripLineBreaksAndQuotes(value); }
+std::string TrimBlanks(std::string_view text) {
+    const size_t first = text.find_first_not_of(" \t");
+    if (first == std::string_view::npos) return {};
+    const size_t last = text.find_last_not_of(" \t");
+    return std::string(text.substr(first, last - first + 1));
+}
+
+// A device answers "+TAG: value": the blank after the colon, line breaks
+// and quotes are no part of the value a check looks at.
+std::string Clean(const std::string& value) { return TrimBlanks(link::StripLineBreaksAndQuotes(value)); }
 
 // One query into a parameter: the flag says whether the query succeeded.
 bool Query(AtSession& s, const std::string& command, AtParameter& parameter) {
@@ -52,13 +70,6 @@ bool QueryWithRetries(AtSession& s, const std::string& command, std::string& val
 void EraseFirst(std::string& text, std::string_view what) {
     const size_t at = text.find(what);
     if (at != std::string::npos) text.erase(at, what.size());
-}
-
-std::string TrimBlanks(std::string_view text) {
-    const size_t first = text.find_first_not_of(" \t");
-    if (first == std::string_view::npos) return {};
-    const size_t last = text.find_last_not_of(" \t");
-    return std::string(text.substr(first, last - first + 1));
 }
 
 // The UIT results are read on their own; "+CUIT87?" and "+CUIT89?".
@@ -110,8 +121,19 @@ bool WriteSlow(AtSession& s, const Row& row, const std::string& value) {
 // restore says so and goes on without writing it.
 constexpr const char* kEmptyQuoted = "\"\"";
 
-bool WriteUnlessEmpty(AtSession& s, const AtParameter& p, const std::string& name, const Row& row) {
+// True (after failing the run) when the backup file lost the flagged value
+// of `key`: nothing is written in its place, since an empty value would
+// wipe what the device should get back.
+bool Lost(AtSession& s, const AtBackupValues& saved, const std::string& key) {
+    if (!saved.IsMissing(key)) return false;
+    s.reporter.ReportError("at.bak holds no saved " + key + ", so it was not restored");
+    return true;
+}
+
+bool WriteUnlessEmpty(AtSession& s, const AtBackupValues& saved, const AtParameter& p, const std::string& name,
+                      const Row& row) {
     if (!p.read) return true;
+    if (Lost(s, saved, name)) return false;
     if (p.value == kEmptyQuoted) {
         Status(s, name + " Empty.");
         return true;
@@ -119,7 +141,57 @@ bool WriteUnlessEmpty(AtSession& s, const AtParameter& p, const std::string& nam
     return Write(s, row, p.value);
 }
 
+// Every value the restore would write, by its at.bak key.
+std::vector<std::pair<std::string, const std::string*>> ValuesToWrite(const AtParameters& p,
+                                                                      const package::DownloadOptions& o) {
+    std::vector<std::pair<std::string, const std::string*>> values;
+    const auto flagged = [&](const char* key, const AtParameter& parameter) {
+        if (parameter.read) values.emplace_back(key, &parameter.value);
+    };
+    flagged("SN", p.sn);
+    flagged("ESN", p.esn);
+    flagged("IMEI", p.imei);
+    flagged("IMEI_1", p.imei1);
+    flagged("MEID", p.meid);
+    flagged("BLUETOOTHADDR", p.bluetoothAddress);
+    flagged("SalesCount", p.salesCount);
+    flagged("WifiCal", p.wifiCal);
+    flagged("SalesInfo", p.salesInfo);
+    flagged("TESTINF", p.testInformation);
+    for (int k = 1; k <= kMaxApns; ++k) {
+        values.emplace_back("APN" + std::to_string(k), &p.apns[static_cast<size_t>(k - 1)]);
+    }
+    values.emplace_back("mode", &p.mode);
+    flagged("UIT87", p.uit87);
+    flagged("UIT89", p.uit89);
+    if (o.bSimLockOn && o.SimLockMode == 1) values.emplace_back("SimLockValue", &o.SimLockValue);
+    if (HasCarrierValues(o.ProjectIndex)) {
+        flagged("CLLEN", p.cllen);
+        flagged("MVREQ", p.mvreq);
+    }
+    if (HasCarrierValues(o.ProjectIndex) || HasGmiOnly(o.ProjectIndex)) flagged("GMI", p.gmi);
+    return values;
+}
+
+// A line break in a value would end its command early and let the rest run
+// as commands of their own; no control character belongs in a value.
+std::optional<std::string> KeyWithControlCharacter(const AtParameters& p, const package::DownloadOptions& o) {
+    for (const auto& [key, value] : ValuesToWrite(p, o)) {
+        const bool control = std::any_of(value->begin(), value->end(), [](char c) {
+            const auto byte = static_cast<unsigned char>(c);
+            return byte < 0x20 || byte == 0x7F;
+        });
+        if (control) return key;
+    }
+    return std::nullopt;
+}
+
 }  // namespace
+
+bool HasCarrierValues(int projectIndex) {
+    return projectIndex == package::kProjectXB22_11 || projectIndex == package::kProjectXC31_21;
+}
+bool HasGmiOnly(int projectIndex) { return projectIndex == package::kProjectZP320; }
 
 std::string AtParameters::CleanSn() const { return Clean(sn.value); }
 std::string AtParameters::CleanImei() const { return Clean(imei.value); }
@@ -143,14 +215,14 @@ std::array<std::string, kMaxApns> ParseContexts(std::string_view block) {
     constexpr std::string_view kTag = "+CGDCONT: ";
     for (int k = 1; k <= kMaxApns; ++k) {
         const std::string head = std::string(kTag) + std::to_string(k) + ",";
+        // Each context is looked up in the whole block: a device may list
+        // them in any order. The line ends at the first line break after the
+        // tag, so it never takes in a neighbour.
         const size_t at = block.find(head);
         if (at == std::string_view::npos) continue;
-        // The line ends at the first line break after the tag, so a context
-        // listed out of order never takes in the lines before it.
         const size_t start = at + kTag.size();
         const size_t end = std::min(block.find("\r\n", start), block.size());
         apns[static_cast<size_t>(k - 1)] = std::string(block.substr(start, end - start));
-        block = block.substr(std::min(end + 2, block.size()));
     }
     return apns;
 }
@@ -189,7 +261,7 @@ bool ReadIdentity(AtSession& s, AtParameters& p) {
         p.imei.read = true;
     }
 
-    if (o.ProjectIndex == 47) {
+    if (ReadsSecondImei(o.ProjectIndex)) {
         if (QueryWithRetries(s, "AT+MVTSN=0,6\r\n\r\n", p.imei1.value)) {
             Status(s, "Read IMEI_1");
             p.imei1.read = !Clean(p.imei1.value).empty();
@@ -198,13 +270,13 @@ bool ReadIdentity(AtSession& s, AtParameters& p) {
         }
     }
 
-    if (o.ProjectIndex == 35 || o.ProjectIndex == 36) {
+    if (ReadsEsnAnyway(o.ProjectIndex)) {
         Status(s, s.at.AtQuery("AT+MVTSN=0,8\r\n", p.esn.value) ? "Read ESN" : "ESN ERROR");
     }
     if (o.ESN) {
         const bool ok = s.at.AtQuery("AT+MVTSN=0,8\r\n", p.esn.value);
         Status(s, ok ? "Read ESN" : "ESN ERROR");
-        p.esn.read = ok && !p.esn.value.empty();
+        p.esn.read = ok && !Clean(p.esn.value).empty();
     }
 
     if (ReadsMeid(o)) {
@@ -249,7 +321,7 @@ bool ReadIdentity(AtSession& s, AtParameters& p) {
         ReadProductValue(s, "AT+CLLEN?\r\n\r\n", "CLLEN", p.cllen);
         ReadProductValue(s, "AT+MVREQ?\r\n\r\n", "MVREQ", p.mvreq);
     }
-    if (HasCarrierValues(o.ProjectIndex) || o.ProjectIndex == 18) {
+    if (HasCarrierValues(o.ProjectIndex) || HasGmiOnly(o.ProjectIndex)) {
         ReadProductValue(s, "AT+GMI\r\n\r\n", "GMI", p.gmi);
     }
     return true;
@@ -257,7 +329,17 @@ bool ReadIdentity(AtSession& s, AtParameters& p) {
 
 bool RestoreAtParameters(AtSession& s, const AtParameters& held, const std::filesystem::path& backupFile) {
     const package::DownloadOptions& o = s.options;
-    const AtParameters p = LoadAtBackup(held, o.ProjectIndex, backupFile);
+    const std::optional<AtBackupValues> saved = LoadAtBackup(held, o.ProjectIndex, backupFile);
+    if (!saved) {
+        s.reporter.ReportError("Could not read " + backupFile.string() + "; nothing was restored");
+        return false;
+    }
+    const AtParameters& p = saved->params;
+    if (const std::optional<std::string> key = KeyWithControlCharacter(p, o)) {
+        s.reporter.ReportError("The saved " + *key +
+                               " holds a line break or another control character; nothing was restored");
+        return false;
+    }
     if (!s.port.IsOpen()) {
         s.reporter.ReportError(kPortClosed);
         return false;
@@ -275,39 +357,42 @@ bool RestoreAtParameters(AtSession& s, const AtParameters& held, const std::file
     }
 
     const Row snRow{"AT+MVTSN=1,5,", "Fail to write SN", "Restore SN", "Fail to Send Wirte SN Command!"};
-    if (p.sn.read && !Write(s, snRow, p.sn.value)) {
+    if (p.sn.read && (Lost(s, *saved, "SN") || !Write(s, snRow, p.sn.value))) {
         return false;
     }
-    if (!WriteUnlessEmpty(s, p.esn, "ESN", {"AT+MVTSN=1,8,", "Fail to write ESN", "Restore ESN", std::nullopt}) ||
-        !WriteUnlessEmpty(s, p.imei, "IMEI",
+    if (!WriteUnlessEmpty(s, *saved, p.esn, "ESN",
+                          {"AT+MVTSN=1,8,", "Fail to write ESN", "Restore ESN", std::nullopt}) ||
+        !WriteUnlessEmpty(s, *saved, p.imei, "IMEI",
                           {"AT+MVTSN=1,7,", "Fail to write IMEI", "Restore IMEI",
                            "Fail to Send Wirte IMEI Command!"}) ||
-        !WriteUnlessEmpty(s, p.imei1, "IMEI_1",
+        !WriteUnlessEmpty(s, *saved, p.imei1, "IMEI_1",
                           {"AT+MVTSN=1,6,", "Fail to write IMEI_1", "Restore IMEI_1", std::nullopt}) ||
-        !WriteUnlessEmpty(s, p.meid, "MEID", {"AT+MVTSN=1,9,", "Fail to write MEID", "Restore MEID", std::nullopt}) ||
-        !WriteUnlessEmpty(s, p.bluetoothAddress, "BLUETOOTHADDR",
+        !WriteUnlessEmpty(s, *saved, p.meid, "MEID",
+                          {"AT+MVTSN=1,9,", "Fail to write MEID", "Restore MEID", std::nullopt}) ||
+        !WriteUnlessEmpty(s, *saved, p.bluetoothAddress, "BLUETOOTHADDR",
                           {"AT+MVTSN=1,10,", "Fail to Write BlueTooth Addr", "Restore BlueTooth Addr", std::nullopt})) {
         return false;
     }
     // Devices without a sales counter refuse this write; the restore goes on.
-    if (p.salesCount.read) {
+    if (p.salesCount.read && !Lost(s, *saved, "SalesCount")) {
         if (s.at.AtWriteValue("AT+MVTSN=1,11,", p.salesCount.value, "", link::AtWritePolicy::Quiet())) {
             Status(s, "Restore SalesCount/WIFIMAC");
         } else {
             Status(s, "Not support write SalesCount/WIFIMAC.");
         }
     }
-    if (p.wifiCal.read && !Write(s, {"AT+WIFICAL=", "Fail to wifi cal", "Restore wifi cal", std::nullopt},
-                                 p.wifiCal.value)) {
+    if (p.wifiCal.read &&
+        (Lost(s, *saved, "WifiCal") ||
+         !Write(s, {"AT+WIFICAL=", "Fail to wifi cal", "Restore wifi cal", std::nullopt}, p.wifiCal.value))) {
         return false;
     }
-    if (p.salesInfo.read) {
+    if (p.salesInfo.read && !Lost(s, *saved, "SalesInfo")) {
         Write(s, {"AT+MVTSN=1,12,", "Fail to Write sales information", "Restore sales information", std::nullopt},
               p.salesInfo.value);
     }
     const Row testRow{"AT+TESTINF2=", "Fail to write TESTINFO", "Restore TESTINFO",
                       "Fail to Send Wirte Testinf Command!"};
-    if (p.testInformation.read && !Write(s, testRow, p.testInformation.value)) {
+    if (p.testInformation.read && (Lost(s, *saved, "TESTINF") || !Write(s, testRow, p.testInformation.value))) {
         return false;
     }
     for (int k = 1; k <= kMaxApns; ++k) {
@@ -324,15 +409,17 @@ bool RestoreAtParameters(AtSession& s, const AtParameters& held, const std::file
     if (!p.mode.empty() && !WriteSlow(s, modeRow, p.mode)) {
         return false;
     }
-    if (p.uit87.read && !Write(s, {"AT+CUIT87=", "Fail to write UIT87", "Restore UIT87", {}}, p.uit87.value)) {
+    if (p.uit87.read && (Lost(s, *saved, "UIT87") ||
+                         !Write(s, {"AT+CUIT87=", "Fail to write UIT87", "Restore UIT87", {}}, p.uit87.value))) {
         return false;
     }
-    if (p.uit89.read && !Write(s, {"AT+CUIT89=", "Fail to write UIT89", "Restore UIT89", {}}, p.uit89.value)) {
+    if (p.uit89.read && (Lost(s, *saved, "UIT89") ||
+                         !Write(s, {"AT+CUIT89=", "Fail to write UIT89", "Restore UIT89", {}}, p.uit89.value))) {
         return false;
     }
 
     // The network lock comes from the package, not from the device.
-    if (o.ProjectIndex != 35 && o.bSimLockOn && s.reporter.RunStatus() == core::kRunHealthy &&
+    if (WritesNetworkLock(o.ProjectIndex) && o.bSimLockOn && s.reporter.RunStatus() == core::kRunHealthy &&
         (o.SimLockMode == 0 || o.SimLockMode == 1)) {
         const std::string lock = o.SimLockMode == 1 ? o.SimLockValue : "0";
         if (s.at.AtWriteValue("AT+NWLSET=", lock, "Fail to write SIMLOCK to phone")) {
@@ -341,18 +428,23 @@ bool RestoreAtParameters(AtSession& s, const AtParameters& held, const std::file
     }
 
     if (HasCarrierValues(o.ProjectIndex)) {
-        if (p.cllen.read && !Write(s, {"AT+CLLEN=", "Fail to write CLLEN", "Restore CLLEN", {}}, p.cllen.value,
-                                   link::AtWritePolicy::UnsupportedIsSuccess("Could not support command:CLLEN"))) {
+        if (p.cllen.read &&
+            (Lost(s, *saved, "CLLEN") ||
+             !Write(s, {"AT+CLLEN=", "Fail to write CLLEN", "Restore CLLEN", {}}, p.cllen.value,
+                    link::AtWritePolicy::UnsupportedIsSuccess("Could not support command:CLLEN")))) {
             return false;
         }
-        if (p.mvreq.read && !Write(s, {"AT+MVREQ=", "Fail to write PLMN", "Restore PLMN", {}}, p.mvreq.value,
-                                   link::AtWritePolicy::UnsupportedIsSuccess("Could not support command:MVREQ"))) {
+        if (p.mvreq.read &&
+            (Lost(s, *saved, "MVREQ") ||
+             !Write(s, {"AT+MVREQ=", "Fail to write PLMN", "Restore PLMN", {}}, p.mvreq.value,
+                    link::AtWritePolicy::UnsupportedIsSuccess("Could not support command:MVREQ")))) {
             return false;
         }
     }
-    if ((HasCarrierValues(o.ProjectIndex) || o.ProjectIndex == 18) && p.gmi.read &&
-        !Write(s, {"AT+GMI=", "Fail to write GMI", "Restore GMI", std::nullopt}, p.gmi.value,
-               link::AtWritePolicy::UnsupportedIsSuccess("Could not support command:GMI"))) {
+    if ((HasCarrierValues(o.ProjectIndex) || HasGmiOnly(o.ProjectIndex)) && p.gmi.read &&
+        (Lost(s, *saved, "GMI") ||
+         !Write(s, {"AT+GMI=", "Fail to write GMI", "Restore GMI", std::nullopt}, p.gmi.value,
+                link::AtWritePolicy::UnsupportedIsSuccess("Could not support command:GMI")))) {
         return false;
     }
     return true;

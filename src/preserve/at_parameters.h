@@ -73,12 +73,21 @@ bool ReadIdentity(AtSession& session, AtParameters& params);
 // the backup file at `backupFile`, the mode and contexts held in `params`,
 // then the configured network lock and the product-specific values. False
 // at the first write that must stop the restore (reported as it happens).
+// Nothing is written when the file cannot be read or any value to write
+// holds a control character (a line break would smuggle commands onto the
+// port). A flagged value the file does not hold fails the run and is not
+// written; the restore stops or goes on as a failed write of it would.
 bool RestoreAtParameters(AtSession& session, const AtParameters& params,
                          const std::filesystem::path& backupFile);
 
+// Products that keep carrier values of their own (CLLEN, MVREQ and GMI),
+// and those that keep GMI only.
+bool HasCarrierValues(int projectIndex);
+bool HasGmiOnly(int projectIndex);
+
 // The context lines of a "+CGDCONT?" reply block: for k from 1 to 16, the
 // line "+CGDCONT: k,..." without its tag (so it starts with the number),
-// looked for after the previously found line. Exposed for its tests.
+// wherever the device lists it. Exposed for its tests.
 std::array<std::string, kMaxApns> ParseContexts(std::string_view block);
 
 // The test information as saved: upper case, no line breaks and, unless the

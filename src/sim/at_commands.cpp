@@ -64,9 +64,10 @@ AtCommandResult Ok(std::string text = {}) { return {Code::Ok, std::move(text), s
 AtCommandResult Error() { return {Code::Error, {}, std::nullopt}; }
 AtCommandResult OkThen(ModemRequest request) { return {Code::Ok, {}, request}; }
 
-// Maker parameters answer "+TAG:value" with no blank after the colon, so the
-// host's "text after the first colon" is the stored value itself.
-AtCommandResult Tagged(std::string_view tag, const std::string& value) { return Ok(std::string(tag) + ":" + value); }
+// Maker parameters answer "+TAG: value" with a blank after the colon, as
+// real devices do: the host's "text after the first colon" is the stored
+// value with that blank in front of it.
+AtCommandResult Tagged(std::string_view tag, const std::string& value) { return Ok(std::string(tag) + ": " + value); }
 
 // A parameter with a read form ("AT+X?") and a set form ("AT+X=value").
 AtCommandResult ReadWrite(const AtLine& line, std::string& field, std::string_view tag) {

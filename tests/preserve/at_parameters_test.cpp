@@ -3,11 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "fake_serial.h"
+#include "package/project_table.h"
+#include "platform/files.h"
 #include "platform/private_profile.h"
 #include "preserve/at_backup_file.h"
 #include "recording_reporter.h"
@@ -30,10 +33,19 @@ protected:
     void SetUp() override { ASSERT_TRUE(serial.ReopenAtChannel(4)); }
 
     void Start(const json& scenario = json::object()) {
+        port.reset();  // a device at a time behind the port
         this->scenario = scenario;
         state = sim::AtDeviceState::FromScenario(scenario);
         responder = std::make_unique<sim::AtResponder>(state, scenario);
         port = std::make_unique<ResponderPort>(device, clock, *responder);
+    }
+
+    // A default device read and saved into at.bak as a backup does; `saved` gets the file's text.
+    void BackUp(AtParameters& params, std::string& saved) {
+        Start();
+        ASSERT_TRUE(ReadIdentity(session, params));
+        ASSERT_TRUE(WriteAtBackup(params, options.ProjectIndex, bak, reporter));
+        saved = *platform::ReadWholeFile(bak);
     }
 
     // What a download does to the device's stored data.
@@ -96,31 +108,53 @@ TEST_F(AtPreserveTest, BackupThenRestoreRebuildsAWipedDevice) {
 }
 
 TEST_F(AtPreserveTest, AnImeiOfZerosOrNoneIsNotCountedAsRead) {
-    Start({{"identity", {{"imei", "000000000000000"}, {"meid", "A0000012345678"}}}});
-    AtParameters params;
-    EXPECT_FALSE(ReadIdentity(session, params));
-    EXPECT_TRUE(reporter.Has("Read IMEI"));
-    EXPECT_FALSE(params.imei.read);
-    EXPECT_TRUE(params.sn.read);
+    // The device answers "+MVTSN: 000000000000000": the blank is no part of it.
+    for (const std::string wiped : {"000000000000000", "\"000000000000000\"", "  ", ""}) {
+        SCOPED_TRACE(wiped);
+        Start({{"identity", {{"imei", wiped}}}});
+        AtParameters params;
+        EXPECT_FALSE(ReadIdentity(session, params));
+        EXPECT_TRUE(reporter.Has("Read IMEI"));
+        EXPECT_FALSE(params.imei.read);
+        EXPECT_TRUE(params.sn.read);
+    }
+    EXPECT_TRUE(reporter.Errors().empty());
+
+    // The second IMEI, the MEID and the Bluetooth address count only when
+    // something is left after the blanks and quotes.
+    options.ProjectIndex = package::kProjectZP360;
+    Start({{"identity", {{"imei1", " \"\" "}, {"meid", " "}, {"bluetoothAddress", "\" \""}}}});
+    AtParameters blank;
+    ASSERT_TRUE(ReadIdentity(session, blank));
+    EXPECT_TRUE(reporter.Has("Read IMEI_1"));
+    EXPECT_FALSE(blank.imei1.read);
+    EXPECT_FALSE(blank.bluetoothAddress.read);
+    options.PlatformType = 2;
+    ASSERT_TRUE(ReadIdentity(session, blank));
+    EXPECT_TRUE(reporter.Has("Read MEID"));
+    EXPECT_FALSE(blank.meid.read);
 
     // A CDMA product reads the MEID instead and never asks for the IMEI.
-    options.PlatformType = 2;
+    options.ProjectIndex = -1;
+    Start({{"identity", {{"meid", "A0000012345678"}}}});
+    AtParameters params;
     ASSERT_TRUE(ReadIdentity(session, params));
     EXPECT_FALSE(params.imei.read);
     EXPECT_TRUE(params.meid.read);
     EXPECT_EQ(params.CleanMeid(), "A0000012345678");
-    EXPECT_EQ(std::count(responder->CommandLog().begin(), responder->CommandLog().end(), "AT+MVTSN=0,7"), 1);
+    EXPECT_EQ(std::count(responder->CommandLog().begin(), responder->CommandLog().end(), "AT+MVTSN=0,7"), 0);
 }
 
 TEST_F(AtPreserveTest, SavedValuesAreSentQuotedAndEmptyOnesSkipped) {
     Start();
     platform::IniDocument file;
     file.Set("Data", "SN", " \"SN-77 A\" ");
+    file.Set("Data", "ESN", "");
     ASSERT_TRUE(file.Save(bak));
 
     AtParameters params;
     params.sn.read = true;
-    params.esn.read = true;  // flagged, yet missing from the file
+    params.esn.read = true;  // saved empty
     ASSERT_TRUE(RestoreAtParameters(session, params, bak));
 
     EXPECT_TRUE(Sent("AT+MVTSN=1,5,\"SN-77 A\""));
@@ -128,10 +162,120 @@ TEST_F(AtPreserveTest, SavedValuesAreSentQuotedAndEmptyOnesSkipped) {
     EXPECT_TRUE(reporter.Has("ESN Empty."));
     EXPECT_FALSE(Sent("AT+MVTSN=1,8,\"\""));
     EXPECT_TRUE(reporter.Has("Serial port ready"));
+    EXPECT_TRUE(reporter.Errors().empty());
+}
+
+TEST_F(AtPreserveTest, AValueTheBackupFileLostIsNeverWrittenAsEmpty) {
+    AtParameters params;
+    std::string saved;
+    ASSERT_NO_FATAL_FAILURE(BackUp(params, saved));
+    Wipe();
+    const sim::AtDeviceState wiped = state;
+
+    struct Case {
+        const char* key;
+        bool goesOn;  // whether the rows after it are still written
+    };
+    for (const Case& c : {Case{"SN", false}, Case{"IMEI", false}, Case{"WifiCal", false},
+                          Case{"SalesInfo", true}, Case{"TESTINF", false}, Case{"UIT89", false}}) {
+        SCOPED_TRACE(c.key);
+        platform::IniDocument file = platform::IniDocument::Parse(saved);
+        ASSERT_TRUE(file.Remove("Data", c.key));
+        ASSERT_TRUE(file.Save(bak));
+        state = wiped;
+        reporter.lines.clear();
+        reporter.status = core::kRunHealthy;
+        const size_t before = responder->CommandLog().size();
+
+        EXPECT_EQ(RestoreAtParameters(session, params, bak), c.goesOn);
+        ASSERT_FALSE(reporter.Errors().empty());
+        EXPECT_NE(reporter.Errors()[0].find("at.bak holds no saved " + std::string(c.key)), std::string::npos)
+            << reporter.Errors()[0];
+        EXPECT_NE(reporter.RunStatus(), core::kRunHealthy);
+        // Nothing went out in its place, not even an empty text.
+        for (size_t i = before; i < responder->CommandLog().size(); ++i) {
+            EXPECT_EQ(responder->CommandLog()[i].find("\"\""), std::string::npos) << responder->CommandLog()[i];
+        }
+        EXPECT_EQ(state.uit89 == wiped.uit89, !c.goesOn);  // the last row: written only when the restore went on
+        if (c.goesOn) {
+            EXPECT_EQ(state.salesInfo, wiped.salesInfo);
+        }
+    }
+}
+
+TEST_F(AtPreserveTest, ABackupFileThatCannotBeReadWritesNothing) {
+    Start();
+    AtParameters params;
+    ASSERT_TRUE(ReadIdentity(session, params));
+    const size_t before = responder->CommandLog().size();
+
+    // No file, and a folder where the file should be.
+    EXPECT_FALSE(RestoreAtParameters(session, params, bak));
+    std::filesystem::create_directories(bak);
+    EXPECT_FALSE(RestoreAtParameters(session, params, bak));
+
+    EXPECT_EQ(responder->CommandLog().size(), before);
+    ASSERT_EQ(reporter.Errors().size(), 1u);
+    EXPECT_NE(reporter.Errors()[0].find("Could not read " + bak.string()), std::string::npos) << reporter.Errors()[0];
+}
+
+TEST_F(AtPreserveTest, AValueWithAControlCharacterStopsTheRestoreBeforeAnyWrite) {
+    AtParameters params;
+    std::string saved;
+    ASSERT_NO_FATAL_FAILURE(BackUp(params, saved));
+    const size_t before = responder->CommandLog().size();
+
+    struct Case {
+        std::string key;
+        std::function<void()> spoil;
+    };
+    AtParameters held = params;
+    const std::vector<Case> cases = {
+        // A later key of the file: the check covers the whole set before the SN goes out.
+        {"UIT89",
+         [&] {
+             std::string text = saved;
+             const size_t at = text.find("\nUIT89=");
+             text.insert(text.find("\r\n", at + 1), "\"\rAT+CFUN=4\rAT+X=\"");
+             ASSERT_TRUE(platform::ReplaceFileAtomically(bak, text));
+         }},
+        {"SN",
+         [&] {
+             std::string text = saved;
+             text.insert(text.find("\r\n", text.find("\nSN=") + 1), std::string("\x1b", 1));
+             ASSERT_TRUE(platform::ReplaceFileAtomically(bak, text));
+         }},
+        {"APN2", [&] { held.apns[1] += "\nAT+CFUN=4"; }},
+        {"mode", [&] { held.mode += "\t"; }},
+        {"SimLockValue",
+         [&] {
+             options.bSimLockOn = true;
+             options.SimLockMode = 1;
+             options.SimLockValue = "46001\rAT+CFUN=4";
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.key);
+        ASSERT_TRUE(platform::ReplaceFileAtomically(bak, saved));
+        held = params;
+        options.bSimLockOn = false;
+        reporter.lines.clear();
+        reporter.status = core::kRunHealthy;
+        c.spoil();
+
+        EXPECT_FALSE(RestoreAtParameters(session, held, bak));
+        ASSERT_EQ(reporter.Errors().size(), 1u);
+        EXPECT_NE(reporter.Errors()[0].find("The saved " + c.key + " holds a line break or another control character"),
+                  std::string::npos)
+            << reporter.Errors()[0];
+        EXPECT_EQ(responder->CommandLog().size(), before);
+        EXPECT_EQ(state.cfun, 1);
+    }
 }
 
 TEST_F(AtPreserveTest, TheNetworkLockComesFromTheConfiguration) {
     Start();
+    ASSERT_TRUE(platform::ReplaceFileAtomically(bak, ""));
     options.bSimLockOn = true;
     options.SimLockValue = "46001";
 
@@ -174,13 +318,14 @@ TEST_F(AtPreserveTest, ABackupTheSystemRefusesFailsTheRun) {
 }
 
 TEST(AtParameterText, ContextsAndTestInformation) {
-    // Context 10 is not context 1; a context above 16 is left out; an
-    // out-of-order line takes nothing from its neighbours.
-    const auto apns = ParseContexts("+CGDCONT: 10,\"IP\",\"ten\"\r\n+CGDCONT: 1,\"IP\",\"one\"\r\n"
-                                    "+CGDCONT: 17,\"IP\",\"x\"\r\n+CGDCONT: 3,\"IP\",\"three\"\r\n");
+    // Context 10 is not context 1; a context above 16 is left out; contexts
+    // listed out of order are each found, and take nothing from their neighbours.
+    const auto apns = ParseContexts("+CGDCONT: 10,\"IP\",\"ten\"\r\n+CGDCONT: 3,\"IP\",\"three\"\r\n"
+                                    "+CGDCONT: 17,\"IP\",\"x\"\r\n+CGDCONT: 1,\"IP\",\"one\"\r\n");
     EXPECT_EQ(apns[0], "1,\"IP\",\"one\"");
     EXPECT_EQ(apns[2], "3,\"IP\",\"three\"");
-    EXPECT_EQ(apns[9], "");  // listed before context 1, so passed over
+    EXPECT_EQ(apns[9], "10,\"IP\",\"ten\"");
+    EXPECT_EQ(std::count(apns.begin(), apns.end(), ""), kMaxApns - 3);
 
     EXPECT_EQ(CleanTestInformation("cal:pass,uit87:pass\r\n", false), "CAL:PASS");
     EXPECT_EQ(CleanTestInformation("cal:pass,uit87:pass\r\n", true), "CAL:PASS,UIT87:PASS");

@@ -72,18 +72,19 @@ protected:
     std::unique_ptr<ResponderPort> port;
 };
 
-TEST_F(AtDeviceTest, IdentityQueriesYieldTheStoredValuesAfterTheFirstColon) {
+TEST_F(AtDeviceTest, IdentityQueriesYieldTheStoredValuesAfterTheFirstColonAndItsBlank) {
     Start({{"identity", {{"sn", "SN-0815"}, {"bluetoothAddress", "00:1A:7D:4C:21:0F"}}}});
 
-    EXPECT_EQ(Query("AT+MVTSN=0,5\r\n\r\n"), "SN-0815\r\n\r\n");
-    EXPECT_EQ(link::StripLineBreaksAndQuotes(Query("AT+MVTSN=0,7\r\n\r\n")), state.imei);
+    // As a real device answers: "+MVTSN: value".
+    EXPECT_EQ(Query("AT+MVTSN=0,5\r\n\r\n"), " SN-0815\r\n\r\n");
+    EXPECT_EQ(link::StripLineBreaksAndQuotes(Query("AT+MVTSN=0,7\r\n\r\n")), " " + state.imei);
     // A value with colons of its own survives the cut at the first colon.
-    EXPECT_EQ(link::StripLineBreaks(Query("at+mvtsn=0,10\r\n\r\n")), "00:1A:7D:4C:21:0F");
+    EXPECT_EQ(link::StripLineBreaks(Query("at+mvtsn=0,10\r\n\r\n")), " 00:1A:7D:4C:21:0F");
     EXPECT_EQ(Query("AT+MVTSN=0,13\r\n\r\n"), "<failed>");
 
     // The interrogation: the revision stands between "Revision: " and "\r\nIMEI:".
     EXPECT_NE(Query("ATI\r\n").find("Revision: v2.0.1\r\nIMEI: 353456789012348\r\n"), std::string::npos);
-    EXPECT_EQ(link::StripLineBreaks(Query("AT+MVTSW\r\n\r\n")), state.softwareVersion);
+    EXPECT_EQ(link::StripLineBreaks(Query("AT+MVTSW\r\n\r\n")), " " + state.softwareVersion);
     EXPECT_NE(Query("at+mvtinf=0,2\r\n\r\n"), "<failed>");
     EXPECT_NE(Query("AT+CGMR\r\n\r\n").find("VQA0012"), std::string::npos);
     EXPECT_NE(Query("AT+GPIOPRJT?\r\n\r\n").find(state.gpioProjectCode), std::string::npos);
@@ -177,7 +178,7 @@ TEST_F(AtDeviceTest, ScenarioFaultsAnswerErrorStaySilentOrLeaveOutTheOk) {
                {{"command", "ATI"}, {"reply", "no-ok"}}}}}}});
 
     EXPECT_EQ(Query("AT+MVTSN=0,7\r\n\r\n"), "<failed>");
-    EXPECT_EQ(Query("AT+MVTSN=0,7\r\n\r\n"), "353456789012348\r\n\r\n");
+    EXPECT_EQ(Query("AT+MVTSN=0,7\r\n\r\n"), " 353456789012348\r\n\r\n");
 
     // Silence and a reply without OK both cost the tool its whole wait.
     for (const char* command : {"AT+DIAG=1\r\n\r\n", "ATI\r\n"}) {
@@ -196,7 +197,7 @@ TEST_F(AtDeviceTest, SplitRepliesAreReadWholeAcrossSeveralReads) {
     Start({{"at", {{"split", {{"pieces", 3}, {"gapMs", 900}}}}}});
 
     const uint64_t start = Now();
-    EXPECT_EQ(Query("AT+MVTSN=0,5\r\n\r\n"), state.sn + "\r\n\r\n");
+    EXPECT_EQ(Query("AT+MVTSN=0,5\r\n\r\n"), " " + state.sn + "\r\n\r\n");
     EXPECT_EQ(Now() - start, 2400u);  // pieces at 20, 920 and 1820 ms; the third read completes it
 
     // The device leaves only after the last piece has gone out.
