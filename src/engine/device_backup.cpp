@@ -29,6 +29,10 @@ constexpr const char* kAtBackupFile = "at.bak";
 constexpr const char* kEfsFolder = "EFS";
 // How long the library waits for the Diag port to open.
 constexpr uint32_t kLibraryConnectWaitMs = 2000;
+// Each failed close attempt is logged with the number of its place; these
+// are the numbers of the run's closing step, which these steps stand for.
+constexpr const char* kDiagCloseWarning = "Warning-7";
+constexpr const char* kAtCloseWarning = "Warning-9";
 
 bool IsCdmaProject(int index) {
     return (index >= 35 && index <= 39) || index == 41 || index == 48;
@@ -67,7 +71,7 @@ struct DiagStack {
           framer(channel, t.clock, t.reporter),
           diag(framer, channel, t.clock, t.reporter, flags) {}
     ~DiagStack() {
-        if (channel.IsOpen()) channel.CloseChannel("Warning-diag");
+        if (channel.IsOpen()) channel.CloseChannel(kDiagCloseWarning);
     }
     bool Open(DeviceDataTarget& t) {
         if (channel.OpenDiagChannel(t.diagPort)) return true;
@@ -85,10 +89,10 @@ struct DiagStack {
 struct AtStack {
     explicit AtStack(DeviceDataTarget& t)
         : channel(link::ChannelRole::At, t.ports, t.clock, t.reporter, t.options),
-          at(channel, t.clock, t.reporter, false),
+          at(channel, t.clock, t.reporter, t.options.bFastSpeedDownload),
           session{channel, at, t.clock, t.reporter, t.options} {}
     ~AtStack() {
-        if (channel.IsOpen()) channel.CloseChannel("Warning-at");
+        if (channel.IsOpen()) channel.CloseChannel(kAtCloseWarning);
     }
     bool Open(DeviceDataTarget& t) {
         if (channel.OpenAtChannel(t.atPort)) return true;
@@ -410,6 +414,13 @@ bool RestoreDevice(DeviceDataTarget& t, const fs::path& folder) {
         FailIfHealthy(t.reporter, "The backup was made for project " + std::to_string(manifest->projectIndex) +
                                       ", the configuration is for project " +
                                       std::to_string(t.options.ProjectIndex));
+        return false;
+    }
+    // at.bak gives the values the AT restore writes, the manifest says what
+    // was saved: a folder where they differ holds no backup to trust.
+    std::string difference;
+    if (!preserve::AtBackupMatches(manifest->at, manifest->projectIndex, folder / kAtBackupFile, difference)) {
+        FailIfHealthy(t.reporter, folder.string() + ": at.bak does not agree with manifest.json: " + difference);
         return false;
     }
     const bool diagNv = manifest->nvRestore && manifest->nvMechanism != NvMechanism::Library;

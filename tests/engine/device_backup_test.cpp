@@ -17,7 +17,9 @@
 #include "engine/backup_manifest.h"
 #include "fake_serial.h"
 #include "package/download_options.h"
+#include "package/project_table.h"
 #include "platform/files.h"
+#include "platform/private_profile.h"
 #include "preserve/library_nv.h"
 #include "preserve/nv_backup_file.h"
 #include "preserve/nv_tables.h"
@@ -63,6 +65,44 @@ std::vector<int32_t> Numbers(const preserve::NvTable& table) {
     for (const preserve::NvEntry& e : table) numbers.push_back(e.number);
     return numbers;
 }
+
+// The simulated ports, each of whose handles refuses its first close, as a
+// driver busy with the device's departure may.
+class PortsThatCloseLate final : public platform::SerialPorts {
+public:
+    explicit PortsThatCloseLate(platform::SerialPorts& inner) : inner_(inner) {}
+
+    std::unique_ptr<platform::SerialPort> Open(const std::string& deviceName) override {
+        std::unique_ptr<platform::SerialPort> port = inner_.Open(deviceName);
+        if (!port) return nullptr;
+        return std::make_unique<Port>(std::move(port));
+    }
+
+private:
+    class Port final : public platform::SerialPort {
+    public:
+        explicit Port(std::unique_ptr<platform::SerialPort> inner) : inner_(std::move(inner)) {}
+        bool GetLineSettings(platform::LineSettings& out) override { return inner_->GetLineSettings(out); }
+        bool SetLineSettings(const platform::LineSettings& s) override { return inner_->SetLineSettings(s); }
+        bool SetTimeouts(const platform::SerialTimeouts& t) override { return inner_->SetTimeouts(t); }
+        bool SetQueueSizes(uint32_t in, uint32_t out) override { return inner_->SetQueueSizes(in, out); }
+        bool Purge(uint32_t flags) override { return inner_->Purge(flags); }
+        bool ClearErrors(uint32_t& mask, platform::SerialQueueStatus* status) override {
+            return inner_->ClearErrors(mask, status);
+        }
+        bool Read(uint8_t* buffer, size_t length, size_t& got) override { return inner_->Read(buffer, length, got); }
+        bool Write(const uint8_t* data, size_t length, size_t& written) override {
+            return inner_->Write(data, length, written);
+        }
+        bool Close() override { return refused_++ > 0 && inner_->Close(); }
+
+    private:
+        std::unique_ptr<platform::SerialPort> inner_;
+        int refused_ = 0;
+    };
+
+    platform::SerialPorts& inner_;
+};
 
 // The engine's backup and restore on a SimPlatform: the tool reaches the
 // virtual modem through the simulated serial ports and the VirtualClock.
@@ -266,8 +306,108 @@ TEST_F(DeviceBackupTest, CdmaProjectKeepsItsItemsInNvBakThroughAWipe) {
     for (int32_t n : items) EXPECT_EQ(restored.nv.at(n), original.nv.at(n)) << "NV item " << n;
 }
 
+TEST_F(DeviceBackupTest, DualImeiProductGetsEachImeiBackInItsOwnSlot) {
+    Plug({{"identity", {{"imei", "353456789012348"}, {"imei1", "353456789012355"}}}});
+    options.ProjectIndex = package::kProjectZP360;
+    options.PlatformType = 3;
+    const sim::AtDeviceState original = Snapshot({}).at;
+
+    ASSERT_TRUE(Backup(folder)) << Failure();
+    std::string error;
+    const std::optional<BackupManifest> manifest = LoadCompleteBackup(folder, error);
+    ASSERT_TRUE(manifest) << error;
+    EXPECT_TRUE(manifest->at.imei1.read);
+
+    ASSERT_NO_FATAL_FAILURE(WipeThroughTheBootLoader());
+    const sim::AtDeviceState wiped = Snapshot({}).at;
+    ASSERT_EQ(wiped.imei1, "");
+    ASSERT_NE(wiped.imei, original.imei);
+
+    ASSERT_TRUE(Restore(folder)) << Failure();
+    const sim::AtDeviceState restored = Snapshot({}).at;
+    EXPECT_EQ(restored.imei, "353456789012348");
+    EXPECT_EQ(restored.imei1, "353456789012355");
+    EXPECT_EQ(restored.sn, original.sn);
+}
+
+TEST_F(DeviceBackupTest, ChannelsFollowTheConfiguredSpeedAndCloseWithNumberedWarnings) {
+    Plug(json::object());
+    options.ProjectIndex = 1013;
+    options.PlatformType = 3;
+
+    // The AT reads of a fast-download package poll every 100 ms, not 800.
+    const auto timedBackup = [&](const fs::path& to) {
+        const uint64_t start = simulation->clock().TickCount();
+        EXPECT_TRUE(Backup(to)) << Failure();
+        return simulation->clock().TickCount() - start;
+    };
+    const uint64_t ordinary = timedBackup(work.path() / "ordinary");
+    options.bFastSpeedDownload = true;
+    const uint64_t fast = timedBackup(work.path() / "fast");
+    EXPECT_GT(ordinary, fast + 5000) << ordinary << " ms against " << fast << " ms";
+
+    // A close that fails is logged with the number of its place.
+    PortsThatCloseLate ports(simulation->serialPorts());
+    DeviceDataTarget target = Target();
+    DeviceDataTarget late{ports, target.clock, reporter, options, tables, target.diagPort, target.atPort};
+    StartNewRun();
+    ASSERT_TRUE(BackupDevice(late, work.path() / "late")) << Failure();
+    EXPECT_TRUE(reporter.Has("Warning-9"));
+    options.UserDataFilesList = {"/big.bin"};  // the diagnostic channel opens only for user data here
+    ASSERT_TRUE(BackupDevice(late, work.path() / "late-diag")) << Failure();
+    EXPECT_TRUE(reporter.Has("Warning-7"));
+}
+
 // ---------------------------------------------------------------------------
 // Refusals
+
+TEST_F(DeviceBackupTest, RestoreRefusesAnAtBakThatDisagreesWithTheManifest) {
+    Plug(json::object());
+    options.ProjectIndex = 1013;
+    ASSERT_TRUE(Backup(folder)) << Failure();
+
+    const auto editAtBak = [](const fs::path& dir, const std::function<void(platform::IniDocument&)>& edit) {
+        platform::IniDocument file = platform::IniDocument::Parse(*platform::ReadWholeFile(dir / "at.bak"));
+        edit(file);
+        ASSERT_TRUE(platform::ReplaceFileAtomically(dir / "at.bak", file.Text()));
+    };
+    struct Case {
+        const char* what;
+        std::function<void(const fs::path&)> spoil;
+        std::string message;
+    };
+    const std::vector<Case> cases = {
+        {"another IMEI in at.bak",
+         [&](const fs::path& d) { editAtBak(d, [](auto& f) { f.Set("Data", "IMEI", "353456789012355"); }); },
+         "at.bak holds another IMEI"},
+        {"the SN gone from at.bak", [&](const fs::path& d) { editAtBak(d, [](auto& f) { f.Remove("Data", "SN"); }); },
+         "at.bak holds no SN"},
+        {"another context in at.bak",
+         [&](const fs::path& d) { editAtBak(d, [](auto& f) { f.Set("Data", "APN1", "1,\"IP\",\"evil\""); }); },
+         "at.bak holds another APN1"},
+        {"another IMEI in the manifest",
+         [&](const fs::path& d) {
+             const fs::path file = d / kManifestFileName;
+             json m = json::parse(*platform::ReadWholeFile(file));
+             m["at"]["parameters"]["imei"] = " 353456789012355\r\n\r\n";
+             ASSERT_TRUE(platform::ReplaceFileAtomically(file, m.dump()));
+         },
+         "at.bak holds another IMEI"},
+    };
+    for (size_t i = 0; i < cases.size(); ++i) {
+        SCOPED_TRACE(cases[i].what);
+        const fs::path copy = work.path() / ("case" + std::to_string(i));
+        fs::copy(folder, copy, fs::copy_options::recursive);
+        cases[i].spoil(copy);
+        StartNewRun();
+        const size_t commands = CommandCount();
+
+        EXPECT_FALSE(Restore(copy));
+        EXPECT_NE(Failure().find("at.bak does not agree with manifest.json: " + cases[i].message), std::string::npos)
+            << Failure();
+        EXPECT_EQ(CommandCount(), commands);
+    }
+}
 
 TEST_F(DeviceBackupTest, RestoreRefusesAnIncompleteOrUnsafeFolderBeforeTouchingTheDevice) {
     Plug({{"efs", {{"files", {{"data/a.bin", {{"size", 3000}}}}}}}});
