@@ -15,11 +15,9 @@ bool NotAvailable(uint32_t code) {
     return false;
 }
 
-template <typename Handle>
-bool CloseHandle(std::unique_ptr<Handle>& handle) {
-    if (!handle) return NotAvailable(EBADF);
-    if (!handle->Close()) return false;
-    handle.reset();
+bool CloseEndpoint(bool& open) {
+    if (!open) return NotAvailable(EBADF);
+    open = false;
     return true;
 }
 
@@ -34,68 +32,76 @@ AdbApi AdbApi::Load(const std::filesystem::path& tempFolder, platform::UsbBulk& 
 
 AdbApi AdbApi::Bind(platform::UsbBulk& bulk) { return AdbApi(bulk); }
 
-bool AdbApi::CreateInterfaceByName(const std::string& devicePath) {
+bool AdbApi::Ready(bool needsInterface) const {
     if (!bulk_) return NotAvailable(ENOENT);
-    readEndpoint_.reset();
-    writeEndpoint_.reset();
-    interface_ = bulk_->CreateInterfaceByName(devicePath);
+    if (needsInterface && !interface_) return NotAvailable(EBADF);
+    return true;
+}
+
+bool AdbApi::Describe(platform::BulkInterfaceInfo& info) { return Ready() && interface_->Describe(info); }
+
+bool AdbApi::CreateInterfaceByName(const std::string& devicePath) {
+    if (!Ready(false)) return false;
+    readEndpoint_ = false;
+    writeEndpoint_ = false;
+    interface_ = bulk_->Open(devicePath);
     return interface_ != nullptr;
 }
 
-bool AdbApi::GetInterfaceName(std::string& name) {
-    if (!bulk_) return NotAvailable(ENOENT);
-    if (!interface_) return NotAvailable(EBADF);
-    return interface_->GetInterfaceName(name);
-}
+bool AdbApi::GetInterfaceName(std::string& name) { return Take(&platform::BulkInterfaceInfo::name, name); }
 
 bool AdbApi::GetUsbInterfaceDescriptor(platform::UsbInterfaceDescriptor& descriptor) {
-    if (!bulk_) return NotAvailable(ENOENT);
-    if (!interface_) return NotAvailable(EBADF);
-    return interface_->GetInterfaceDescriptor(descriptor);
+    return Take(&platform::BulkInterfaceInfo::descriptor, descriptor);
 }
 
 bool AdbApi::GetDefaultBulkReadEndpointInformation(platform::UsbEndpointInformation& info) {
-    if (!bulk_) return NotAvailable(ENOENT);
-    if (!interface_) return NotAvailable(EBADF);
-    return interface_->GetDefaultBulkReadEndpointInformation(info);
+    return Take(&platform::BulkInterfaceInfo::in, info);
 }
 
 bool AdbApi::GetDefaultBulkWriteEndpointInformation(platform::UsbEndpointInformation& info) {
-    if (!bulk_) return NotAvailable(ENOENT);
-    if (!interface_) return NotAvailable(EBADF);
-    return interface_->GetDefaultBulkWriteEndpointInformation(info);
+    return Take(&platform::BulkInterfaceInfo::out, info);
 }
 
+// An endpoint opens only while its device is still there.
 bool AdbApi::OpenDefaultBulkReadEndpoint() {
-    if (!bulk_) return NotAvailable(ENOENT);
-    if (!interface_) return NotAvailable(EBADF);
-    readEndpoint_ = interface_->OpenDefaultBulkReadEndpoint();
-    return readEndpoint_ != nullptr;
+    platform::BulkInterfaceInfo info;
+    if (!Describe(info)) return false;
+    readEndpoint_ = true;
+    return true;
 }
 
 bool AdbApi::OpenDefaultBulkWriteEndpoint() {
-    if (!bulk_) return NotAvailable(ENOENT);
-    if (!interface_) return NotAvailable(EBADF);
-    writeEndpoint_ = interface_->OpenDefaultBulkWriteEndpoint();
-    return writeEndpoint_ != nullptr;
+    platform::BulkInterfaceInfo info;
+    if (!Describe(info)) return false;
+    writeEndpoint_ = true;
+    return true;
 }
 
 bool AdbApi::WriteEndpointSync(const uint8_t* data, uint32_t length, uint32_t& transferred, uint32_t timeoutMs) {
     transferred = 0;
-    if (!bulk_) return NotAvailable(ENOENT);
-    if (!writeEndpoint_) return NotAvailable(EBADF);
-    return writeEndpoint_->WriteSync(data, length, transferred, timeoutMs);
+    if (!Ready(false)) return false;
+    if (!interface_ || !writeEndpoint_) return NotAvailable(EBADF);
+    return interface_->Write(data, length, transferred, timeoutMs);
 }
 
 bool AdbApi::ReadEndpointSync(uint8_t* buffer, uint32_t length, uint32_t& transferred, uint32_t timeoutMs) {
     transferred = 0;
-    if (!bulk_) return NotAvailable(ENOENT);
-    if (!readEndpoint_) return NotAvailable(EBADF);
-    return readEndpoint_->ReadSync(buffer, length, transferred, timeoutMs);
+    if (!Ready(false)) return false;
+    if (!interface_ || !readEndpoint_) return NotAvailable(EBADF);
+    return interface_->Read(buffer, length, transferred, timeoutMs);
 }
 
-bool AdbApi::CloseWriteEndpoint() { return bulk_ ? CloseHandle(writeEndpoint_) : NotAvailable(ENOENT); }
-bool AdbApi::CloseReadEndpoint() { return bulk_ ? CloseHandle(readEndpoint_) : NotAvailable(ENOENT); }
-bool AdbApi::CloseInterface() { return bulk_ ? CloseHandle(interface_) : NotAvailable(ENOENT); }
+bool AdbApi::CloseWriteEndpoint() { return Ready(false) && CloseEndpoint(writeEndpoint_); }
+bool AdbApi::CloseReadEndpoint() { return Ready(false) && CloseEndpoint(readEndpoint_); }
+
+bool AdbApi::CloseInterface() {
+    if (!Ready()) return false;
+    if (!interface_->Close()) return false;
+    // The endpoints go with their interface.
+    interface_.reset();
+    readEndpoint_ = false;
+    writeEndpoint_ = false;
+    return true;
+}
 
 }  // namespace firmora::download

@@ -4,7 +4,9 @@
 // bulk-read endpoint, bulk-write endpoint).
 //
 // The tool binds the library the package unpacks into its working folder;
-// our own UsbBulk implementation stands behind it. A record whose library is
+// our own UsbBulk transport stands behind it. The record is the one place
+// that turns the transport into handles: the interface handle is the open
+// transport, an endpoint handle is a permission to read or to write on it. A record whose library is
 // missing stays empty, and every operation on it fails as a failed call does
 // (LastError ENOENT), without a message: the caller's failure report says
 // what could not be done.
@@ -52,11 +54,13 @@ public:
     bool OpenDefaultBulkReadEndpoint();
     bool OpenDefaultBulkWriteEndpoint();
     // Synchronous transfers on the connection's endpoints; `transferred`
-    // tells how many bytes moved, also on failure.
+    // tells how many bytes moved, also on failure. A read takes one whole
+    // device message (platform::BulkTransport::Read).
     bool WriteEndpointSync(const uint8_t* data, uint32_t length, uint32_t& transferred, uint32_t timeoutMs);
     bool ReadEndpointSync(uint8_t* buffer, uint32_t length, uint32_t& transferred, uint32_t timeoutMs);
-    // Close one handle. A handle that closed is released; one that failed to
-    // close is kept (and released with the record or the next connection).
+    // Close one handle. A handle that closed is released; an interface that
+    // failed to close is kept (and released with the record or the next
+    // connection). Closing the interface also ends its endpoints.
     bool CloseWriteEndpoint();
     bool CloseReadEndpoint();
     bool CloseInterface();
@@ -64,10 +68,23 @@ public:
 private:
     explicit AdbApi(platform::UsbBulk& bulk) : bulk_(&bulk) {}
 
+    // Whether the call may go on: the binding and the handles it needs are
+    // there (LastError ENOENT or EBADF when not).
+    bool Ready(bool needsInterface = true) const;
+    bool Describe(platform::BulkInterfaceInfo& info);
+    // One field of the open interface's description.
+    template <typename T>
+    bool Take(T platform::BulkInterfaceInfo::*field, T& out) {
+        platform::BulkInterfaceInfo info;
+        if (!Describe(info)) return false;
+        out = info.*field;
+        return true;
+    }
+
     platform::UsbBulk* bulk_ = nullptr;
-    std::unique_ptr<platform::UsbInterface> interface_;
-    std::unique_ptr<platform::UsbEndpoint> readEndpoint_;
-    std::unique_ptr<platform::UsbEndpoint> writeEndpoint_;
+    std::unique_ptr<platform::BulkTransport> interface_;
+    bool readEndpoint_ = false;
+    bool writeEndpoint_ = false;
 };
 
 }  // namespace firmora::download

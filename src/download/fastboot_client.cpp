@@ -3,7 +3,10 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <charconv>
 #include <cstdio>
+#include <cstring>
+#include <optional>
 
 #include "platform/last_error.h"
 
@@ -20,23 +23,32 @@ std::string BaseName(const std::string& path) {
 // A reply byte as a log character; bytes that would garble the log show as '.'.
 char Shown(uint8_t byte) { return byte >= 0x20 && byte < 0x7F ? static_cast<char>(byte) : '.'; }
 
-// Reply text for a message: printable up to the bytes read.
-std::string ReplyText(const uint8_t* bytes, uint32_t count) {
-    std::string text;
-    for (uint32_t i = 0; i < count; ++i) text += Shown(bytes[i]);
-    return text;
-}
+// How many reply bytes a failure message shows in hexadecimal.
+constexpr size_t kShownReplyBytes = 16;
 
 // Each byte as a blank and two upper-case hexadecimal digits.
-template <size_t N>
-std::string HexBytes(const std::array<uint8_t, N>& bytes) {
+std::string HexBytes(const uint8_t* bytes, size_t count) {
     std::string text;
     char hex[4];
-    for (uint8_t byte : bytes) {
-        std::snprintf(hex, sizeof hex, " %02X", byte);
+    for (size_t i = 0; i < count; ++i) {
+        std::snprintf(hex, sizeof hex, " %02X", bytes[i]);
         text += hex;
     }
     return text;
+}
+
+bool StatusIs(const uint8_t* bytes, uint32_t count, const char* status) {
+    return count >= kReplyStatusBytes && std::memcmp(bytes, status, kReplyStatusBytes) == 0;
+}
+
+// The byte count of a "DATA" reply: hexadecimal digits, all of the rest.
+std::optional<uint64_t> AnnouncedSize(const std::string& text) {
+    const char* first = text.data() + kReplyStatusBytes;
+    const char* last = text.data() + text.size();
+    uint64_t size = 0;
+    const auto [end, error] = std::from_chars(first, last, size, 16);
+    if (first == last || error != std::errc() || end != last) return std::nullopt;
+    return size;
 }
 
 }  // namespace
@@ -123,23 +135,24 @@ bool FastbootClient::ImageHandshakeCmd(uint32_t byteCount) {
         reporter_.ReportError("Send handshake command failed.");
         return false;
     }
-    std::array<uint8_t, kHandshakeReplyBytes> reply{};
-    uint32_t count = 0;
-    if (!adb_.ReadEndpointSync(reply.data(), static_cast<uint32_t>(reply.size()), count,
-                               kHandshakeReplyTimeoutMs)) {
+    const Answer answer = ReadAnswer(kHandshakeReplyTimeoutMs);
+    if (answer.kind == Answer::Kind::NotRead) {
         reporter_.ReportError("Receive handshake command failed.");
         return false;
     }
-    // A refusal must not be followed by the image: the device would take
-    // the bytes for commands.
-    const std::string text = ReplyText(reply.data(), count);
-    if (text.rfind("FAIL", 0) == 0) {
-        platform::SetLastError(0);  // the device refused; the system has nothing to add
-        reporter_.ReportError("Receive handshake command failed. " + text);
-        return false;
+    // Only "DATA" with the very size asked for lets the image follow: after
+    // a refusal, or with another size in mind, the device would take image
+    // bytes for commands.
+    const std::string text = answer.Text();
+    if (answer.kind == Answer::Kind::Data && AnnouncedSize(text) == byteCount) {
+        Report("ImageHandshakeCmd successfully");
+        return true;
     }
-    Report("ImageHandshakeCmd successfully");
-    return true;
+    platform::SetLastError(0);  // the device's word; the system has nothing to add
+    std::string failure = "Receive handshake command failed. " + text;
+    if (answer.kind == Answer::Kind::Data) failure += " (" + std::to_string(byteCount) + " bytes announced)";
+    reporter_.ReportError(failure);
+    return false;
 }
 
 bool FastbootClient::ImageBulkWrite(const std::string& filePath, uint32_t byteCount, uint32_t packetIndex,
@@ -230,35 +243,75 @@ bool FastbootClient::ImageBulkWrite(const std::string& filePath, uint32_t byteCo
     return true;
 }
 
-FastbootClient::ReplyRead FastbootClient::ReadReply(std::string& failureText) {
-    std::array<uint8_t, kReplyBytes> reply{};
-    uint32_t count = 0;
-    const bool read = adb_.ReadEndpointSync(reply.data(), static_cast<uint32_t>(reply.size()), count,
-                                            kReplyTimeoutMs);
-    Log(std::string("pAdbReadEndpointSync ") + (read ? "T: " : "F: ") + Shown(reply[0]) + " " + Shown(reply[1]) +
-        " " + std::to_string(count));
-    if (read && count >= 2 && reply[0] == 'O' && reply[1] == 'K') {
-        Log("ReceiveOKEYReplay.");
-        return ReplyRead::Okay;
+std::string FastbootClient::Answer::Text() const {
+    std::string text;
+    for (uint32_t i = 0; i < count; ++i) text += Shown(bytes[i]);
+    return text;
+}
+
+FastbootClient::Answer FastbootClient::ReadAnswer(uint32_t timeoutMs) {
+    const uint64_t start = clock_.TickCount();
+    for (;;) {
+        Answer answer;
+        const uint64_t spent = clock_.TickCount() - start;
+        if (spent >= timeoutMs) {
+            platform::SetLastError(ETIMEDOUT);  // INFO lines used up the time
+            return answer;
+        }
+        const bool read = adb_.ReadEndpointSync(answer.bytes.data(), kReplyBytes, answer.count,
+                                                static_cast<uint32_t>(timeoutMs - spent));
+        Log(std::string("pAdbReadEndpointSync ") + (read ? "T: " : "F: ") + Shown(answer.bytes[0]) + " " +
+            Shown(answer.bytes[1]) + " " + std::to_string(answer.count));
+        if (!read) return answer;
+        const uint8_t* bytes = answer.bytes.data();
+        if (StatusIs(bytes, answer.count, "INFO")) {
+            Report("(bootloader) " + answer.Text().substr(kReplyStatusBytes));
+            continue;
+        }
+        // A bare "OK" has always been taken as the answer too.
+        const bool okay = StatusIs(bytes, answer.count, "OKAY") ||
+                          (answer.count == 2 && bytes[0] == 'O' && bytes[1] == 'K');
+        answer.kind = okay                                    ? Answer::Kind::Okay
+                      : StatusIs(bytes, answer.count, "FAIL") ? Answer::Kind::Fail
+                      : StatusIs(bytes, answer.count, "DATA") ? Answer::Kind::Data
+                                                              : Answer::Kind::Other;
+        return answer;
     }
-    failureText = "Could not read OKAY reply. Read value: " + HexBytes(reply);
-    return read ? ReplyRead::NotOkay : ReplyRead::Failed;
+}
+
+std::string FastbootClient::NotOkayText(const Answer& answer) {
+    return "Could not read OKAY reply. Read value: " + HexBytes(answer.bytes.data(), kShownReplyBytes);
 }
 
 bool FastbootClient::ReceiveOkayReply() {
-    std::string failureText;
-    const ReplyRead result = ReadReply(failureText);
-    if (result == ReplyRead::Okay) return true;
-    // A refusal is the device's word, not a system error: no stale code goes with it.
-    if (result == ReplyRead::NotOkay) platform::SetLastError(0);
-    reporter_.ReportError(failureText);
+    const Answer answer = ReadAnswer(kReplyTimeoutMs);
+    if (answer.kind == Answer::Kind::Okay) {
+        Log("ReceiveOKEYReplay.");
+        return true;
+    }
+    if (answer.kind != Answer::Kind::NotRead) {
+        // A refusal is the device's word, not a system error: no stale code goes with it.
+        platform::SetLastError(0);
+        Report("The device answered: " + answer.Text());
+    }
+    reporter_.ReportError(NotOkayText(answer));
     return false;
 }
 
-bool FastbootClient::ReceiveEraseReply() {
-    std::string failureText;
-    if (ReadReply(failureText) == ReplyRead::Okay) return true;
-    Log(failureText);
+bool FastbootClient::ReceiveEraseReply(const std::string& partition) {
+    const Answer answer = ReadAnswer(kReplyTimeoutMs);
+    if (answer.kind == Answer::Kind::Okay) {
+        Log("ReceiveOKEYReplay.");
+        return true;
+    }
+    Log(NotOkayText(answer));
+    // Not the run's failure, but never to be mistaken for a done erase.
+    const std::string what = answer.kind == Answer::Kind::NotRead ? "no answer" : answer.Text();
+    if (Healthy()) {
+        reporter_.ReportStatus("Warning: the erase of " + partition + " was not confirmed (" + what +
+                                   "); going on after a pause",
+                               core::kReportInfo);
+    }
     clock_.Sleep(kEraseReplyPauseMs);
     return false;
 }
@@ -333,7 +386,7 @@ void FastbootClient::EraseEntry(const std::string& partition) {
     Log(partition);
     if (Healthy()) EraseCmd(partition);
     // An erase without its "OKAY" does not fail the run, but is not logged as done either.
-    if (Healthy() && ReceiveEraseReply()) Log("Erase partiton successfully.");
+    if (Healthy() && ReceiveEraseReply(partition)) Log("Erase partiton successfully.");
 }
 
 }  // namespace firmora::download

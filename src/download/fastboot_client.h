@@ -5,12 +5,19 @@
 // bytes streamed from disk, counted in 4096-byte chunks and written in
 // blocks of up to 1 MiB.
 //
+// Each device message is one reply, judged by its first four bytes. "INFO"
+// replies are the device's progress text: they are shown as information
+// lines and the answer ("OKAY", "FAIL" or "DATA") is still awaited, all
+// within the command's reply time-out. The image follows "download:" only
+// after a "DATA" reply that announces exactly the size asked for.
+//
 // Every failure is reported through the run's Reporter, whose first error
 // fixes the run status. Operations do not look at the run status; the
 // sequences (FlashImage, FlashImageInPackets, EraseEntry) run each step only
 // while it is still 0. Reports that announce success are left out once the
 // run has failed or was stopped.
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -42,9 +49,10 @@ public:
     bool ImageBulkWrite(const std::string& filePath, uint32_t byteCount, uint32_t packetIndex,
                         PacketStream stream = PacketStream::System);
     bool ReceiveOkayReply();
-    // Like ReceiveOkayReply, but a missing "OK" is only logged and followed
-    // by a 5 s pause; it never fails the run.
-    bool ReceiveEraseReply();
+    // Like ReceiveOkayReply, but a refusal or a missing answer never fails
+    // the run: it is shown as a warning naming `partition`, followed by a
+    // 5 s pause.
+    bool ReceiveEraseReply(const std::string& partition);
     bool WriteFinishedCmd(const std::string& partition);
     bool EraseCmd(const std::string& partition);
     bool FixedFlashCmd(FixedFlash flash);
@@ -60,7 +68,16 @@ public:
     uint64_t WrittenBytes() const { return writtenBytes_; }
 
 private:
-    enum class ReplyRead { Okay, NotOkay, Failed };
+    // The device's answer to a command, INFO replies passed over.
+    struct Answer {
+        enum class Kind { Okay, Fail, Data, Other, NotRead };
+        Kind kind = Kind::NotRead;
+        std::array<uint8_t, kReplyBytes> bytes{};
+        uint32_t count = 0;
+
+        // The reply as printable text ("FAILflash write failure").
+        std::string Text() const;
+    };
 
     bool Healthy() const { return reporter_.RunStatus() == core::kRunHealthy; }
     void Log(const std::string& text);
@@ -70,8 +87,11 @@ private:
     // Sends a command and reports its outcome with the operation's texts.
     bool Command(const std::string& command, uint32_t timeoutMs, const std::string& failureText,
                  const std::string& successText);
-    // Reads one reply, logs it, and leaves the failure text in `failureText`.
-    ReplyRead ReadReply(std::string& failureText);
+    // Reads replies until one that is not INFO, all within `timeoutMs`; logs
+    // each read and shows each INFO text.
+    Answer ReadAnswer(uint32_t timeoutMs);
+    // The error text of an answer that is not OKAY.
+    static std::string NotOkayText(const Answer& answer);
 
     AdbApi& adb_;
     core::Reporter& reporter_;

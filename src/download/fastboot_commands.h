@@ -16,12 +16,15 @@ inline constexpr uint32_t kChunkSize = 4096;
 inline constexpr uint32_t kImageWriteBytes = 1024 * 1024;
 static_assert(kImageWriteBytes % kChunkSize == 0);
 inline constexpr uint32_t kChunkWriteTimeoutMs = 120000;
-// "download:" and the device's answer to it.
+// One device message is one reply: a four-byte status ("OKAY", "FAIL",
+// "DATA", or "INFO" for progress text before the answer) and up to 252 bytes
+// of text. Every reply is read whole into a buffer of this size.
+inline constexpr uint32_t kReplyBytes = 256;
+inline constexpr uint32_t kReplyStatusBytes = 4;
+// "download:" and the device's answer to it (INFO lines included).
 inline constexpr uint32_t kHandshakeWriteTimeoutMs = 500;
-inline constexpr uint32_t kHandshakeReplyBytes = 24;
 inline constexpr uint32_t kHandshakeReplyTimeoutMs = 512;
-// The reply to a flash, erase or reboot command.
-inline constexpr uint32_t kReplyBytes = 16;
+// The answer to a flash, erase or reboot command (INFO lines included).
 inline constexpr uint32_t kReplyTimeoutMs = 300000;
 // What the worker waits after an erase that brought no "OKAY".
 inline constexpr uint32_t kEraseReplyPauseMs = 5000;

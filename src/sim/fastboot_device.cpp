@@ -106,6 +106,15 @@ FastbootSettings FastbootSettings::FromScenario(const nlohmann::json& scenario) 
             settings.dropAtEntry = static_cast<unsigned>(ReadCount(value, key));
         } else if (key == "dropAfterBytes") {
             settings.dropAfterBytes = value.is_null() ? -1 : static_cast<int64_t>(ReadCount(value, key));
+        } else if (key == "okayText") {
+            settings.okayText = ReadText(value, key);
+        } else if (key == "infoLines") {
+            if (!value.is_array()) Bad(key, "expected a list of texts");
+            for (const auto& line : value) settings.infoLines.push_back(ReadText(line, key + "[]"));
+        } else if (key == "splitReplies") {
+            settings.splitReplies = static_cast<size_t>(ReadCount(value, key));
+        } else if (key == "dataSize") {
+            settings.dataSize = value.is_null() ? -1 : static_cast<int64_t>(ReadSize(value, key));
         }
     }
     return settings;
@@ -171,10 +180,12 @@ void FastbootDevice::Download(const std::string& count, DeviceSide& device) {
         Reply(device, "FAIL", "data too large");
         return;
     }
-    char reply[16];
-    std::snprintf(reply, sizeof reply, "%08llx", static_cast<unsigned long long>(size));
+    // A faulty device may have another size in mind than the one asked for.
+    const uint64_t announced = settings_.dataSize >= 0 ? static_cast<uint64_t>(settings_.dataSize) : size;
+    char reply[24];
+    std::snprintf(reply, sizeof reply, "%08llx", static_cast<unsigned long long>(announced));
     store_.BeginDownload();
-    expected_ = size;
+    expected_ = announced;
     received_ = 0;
     mode_ = Mode::Data;
     Reply(device, "DATA", reply);
@@ -310,9 +321,23 @@ void FastbootDevice::DropOffBus(DeviceSide& device) {
 }
 
 void FastbootDevice::Reply(DeviceSide& device, const std::string& status, const std::string& text, uint64_t extraMs) {
-    std::string reply = status + text;
+    const uint64_t delay = settings_.replyDelayMs + extraMs;
+    const auto send = [&](const std::string& message) {
+        device.Send(Bytes(message.begin(), message.end()), delay);
+    };
+    const bool info = status == "INFO";
+    if (!info) {
+        for (const std::string& line : settings_.infoLines) send(("INFO" + line).substr(0, kMaxReply));
+    }
+    std::string reply = status + text + (status == "OKAY" ? settings_.okayText : std::string());
     if (reply.size() > kMaxReply) reply.resize(kMaxReply);
-    device.Send(Bytes(reply.begin(), reply.end()), settings_.replyDelayMs + extraMs);
+    const size_t split = settings_.splitReplies;
+    if (split > 0 && reply.size() > split) {
+        send(reply.substr(0, split));
+        send(reply.substr(split));
+    } else {
+        send(reply);
+    }
 }
 
 }  // namespace firmora::sim

@@ -37,6 +37,11 @@ struct FastbootSettings {
     unsigned silentDownload = 0;          // the n-th "download:" (1-based) gets no reply; 0: none
     unsigned dropAtEntry = 0;             // drop off the bus at the k-th flash or erase command; 0: never
     int64_t dropAfterBytes = -1;          // drop off the bus after this many image bytes in all; -1: never
+    // Replies as a misbehaving boot loader sends them.
+    std::string okayText;                 // appended to every OKAY reply
+    std::vector<std::string> infoLines;   // INFO replies sent before every OKAY, FAIL and DATA
+    size_t splitReplies = 0;              // a reply longer than this goes out as two messages; 0: never
+    int64_t dataSize = -1;                // every DATA reply announces (and the device expects) this; -1: as asked
 
     // Throws std::runtime_error on a value of the wrong type or an unknown key.
     static FastbootSettings FromScenario(const nlohmann::json& scenario);

@@ -34,6 +34,7 @@ inline constexpr uint32_t kErrIo = 5;           // EIO: the device left the bus
 inline constexpr uint32_t kErrBadHandle = 9;    // EBADF: used after Close
 inline constexpr uint32_t kErrBusy = 16;        // EBUSY: opened by someone else
 inline constexpr uint32_t kErrInvalid = 22;     // EINVAL
+inline constexpr uint32_t kErrOverflow = 75;    // EOVERFLOW: a message longer than the read buffer
 inline constexpr uint32_t kErrTimedOut = 110;   // ETIMEDOUT
 
 class SimBus {

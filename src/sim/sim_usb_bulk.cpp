@@ -1,6 +1,5 @@
 #include "sim/sim_usb_bulk.h"
 
-#include <algorithm>
 #include <cstring>
 
 #include "platform/last_error.h"
@@ -11,164 +10,103 @@ namespace {
 constexpr uint8_t kBulkInAddress = 0x81;
 constexpr uint8_t kBulkOutAddress = 0x01;
 
-// What interface and endpoints share: the device and the bus generation
-// they were opened in.
-struct Connection {
-    SimBus& bus;
-    SimBus::Device& device;
-    uint64_t generation;
+bool Fail(uint32_t code) {
+    platform::SetLastError(code);
+    return false;
+}
 
-    bool Present() const {
-        if (device.generation == generation) return true;
-        platform::SetLastError(kErrIo);
-        return false;
-    }
-};
-
-class SimEndpoint final : public platform::UsbEndpoint {
+// A connection to one device in the bus generation it was opened in.
+class SimTransport final : public platform::BulkTransport {
 public:
-    SimEndpoint(Connection connection, bool in) : c_(connection), in_(in) {}
+    SimTransport(SimBus& bus, SimBus::Device& device, std::string path)
+        : bus_(bus), device_(device), generation_(device.generation), path_(std::move(path)) {}
 
-    bool WriteSync(const uint8_t* data, uint32_t length, uint32_t& transferred, uint32_t timeoutMs) override;
-    bool ReadSync(uint8_t* buffer, uint32_t length, uint32_t& transferred, uint32_t timeoutMs) override;
+    bool Describe(platform::BulkInterfaceInfo& info) override;
+    bool Write(const uint8_t* data, uint32_t length, uint32_t& transferred, uint32_t timeoutMs) override;
+    bool Read(uint8_t* buffer, uint32_t length, uint32_t& transferred, uint32_t timeoutMs) override;
     bool Close() override {
+        std::lock_guard lock(bus_.mutex());
+        if (closed_) return Fail(kErrBadHandle);
         closed_ = true;
         return true;
     }
 
 private:
-    bool Usable() {
-        if (closed_) {
-            platform::SetLastError(kErrBadHandle);
-            return false;
-        }
-        return c_.Present();
+    // Called with the bus locked.
+    bool Usable() const {
+        if (closed_) return Fail(kErrBadHandle);
+        if (device_.generation != generation_) return Fail(kErrIo);
+        return true;
     }
 
-    Connection c_;
-    bool in_;
+    SimBus& bus_;
+    SimBus::Device& device_;
+    const uint64_t generation_;
+    const std::string path_;
     bool closed_ = false;
 };
 
-bool SimEndpoint::WriteSync(const uint8_t* data, uint32_t length, uint32_t& transferred, uint32_t timeoutMs) {
-    std::lock_guard lock(c_.bus.mutex());
+bool SimTransport::Describe(platform::BulkInterfaceInfo& info) {
+    std::lock_guard lock(bus_.mutex());
+    if (!Usable()) return false;
+    info = platform::BulkInterfaceInfo{};
+    info.name = path_;
+    info.in.endpointAddress = kBulkInAddress;
+    info.out.endpointAddress = kBulkOutAddress;
+    return true;
+}
+
+bool SimTransport::Write(const uint8_t* data, uint32_t length, uint32_t& transferred, uint32_t timeoutMs) {
+    std::lock_guard lock(bus_.mutex());
     transferred = 0;
     if (!Usable()) return false;
-    if (in_) {
-        platform::SetLastError(kErrInvalid);
-        return false;
-    }
     // The transfer takes the time the scenario's bus speed gives it; the boot
     // loader sees the message once all of it has crossed.
-    const uint64_t rate = c_.device.profile.bulkBytesPerMs;
+    const uint64_t rate = device_.profile.bulkBytesPerMs;
     if (rate > 0) {
-        c_.device.bulkCreditBytes += length;
-        const uint64_t ms = c_.device.bulkCreditBytes / rate;
+        device_.bulkCreditBytes += length;
+        const uint64_t ms = device_.bulkCreditBytes / rate;
         if (timeoutMs > 0 && ms > timeoutMs) {
-            c_.bus.clock().Sleep(timeoutMs);
-            c_.device.bulkCreditBytes = 0;
-            platform::SetLastError(kErrTimedOut);
-            return false;
+            bus_.clock().Sleep(timeoutMs);
+            device_.bulkCreditBytes = 0;
+            return Fail(kErrTimedOut);
         }
-        c_.device.bulkCreditBytes %= rate;
+        device_.bulkCreditBytes %= rate;
         if (ms > 0) {
-            const uint64_t generation = c_.generation;
-            c_.bus.WaitUntil(c_.device, generation, [] { return false; }, c_.bus.clock().TickCount() + ms);
+            bus_.WaitUntil(device_, generation_, [] { return false; }, bus_.clock().TickCount() + ms);
             if (!Usable()) return false;
         }
     }
-    c_.device.modem->FastbootHostMessage(data, length);
+    device_.modem->FastbootHostMessage(data, length);
     transferred = length;
     return true;
 }
 
-bool SimEndpoint::ReadSync(uint8_t* buffer, uint32_t length, uint32_t& transferred, uint32_t timeoutMs) {
-    std::lock_guard lock(c_.bus.mutex());
+bool SimTransport::Read(uint8_t* buffer, uint32_t length, uint32_t& transferred, uint32_t timeoutMs) {
+    std::lock_guard lock(bus_.mutex());
     transferred = 0;
     if (!Usable()) return false;
-    if (!in_) {
-        platform::SetLastError(kErrInvalid);
-        return false;
-    }
-    auto& replies = c_.device.fastbootReplies;
-    auto& clock = c_.bus.clock();
+    auto& replies = device_.fastbootReplies;
+    auto& clock = bus_.clock();
     const auto arrived = [&] { return !replies.empty() && replies.front().first <= clock.TickCount(); };
     std::optional<uint64_t> deadline;
     if (timeoutMs > 0) deadline = clock.TickCount() + timeoutMs;
-    switch (c_.bus.WaitUntil(c_.device, c_.generation, arrived, deadline)) {
-        case SimBus::WaitResult::Left:
-            platform::SetLastError(kErrIo);
-            return false;
-        case SimBus::WaitResult::TimedOut:
-            platform::SetLastError(kErrTimedOut);
-            return false;
+    switch (bus_.WaitUntil(device_, generation_, arrived, deadline)) {
+        case SimBus::WaitResult::Left: return Fail(kErrIo);
+        case SimBus::WaitResult::TimedOut: return Fail(kErrTimedOut);
         case SimBus::WaitResult::Ready: break;
     }
-    const Bytes& message = replies.front().second;
-    transferred = static_cast<uint32_t>(std::min<size_t>(length, message.size()));
-    std::memcpy(buffer, message.data(), transferred);
+    const Bytes message = std::move(replies.front().second);
     replies.pop_front();
+    if (message.size() > length) return Fail(kErrOverflow);
+    transferred = static_cast<uint32_t>(message.size());
+    if (transferred > 0) std::memcpy(buffer, message.data(), transferred);
     return true;
 }
 
-class SimInterface final : public platform::UsbInterface {
-public:
-    SimInterface(Connection connection, std::string path) : c_(connection), path_(std::move(path)) {}
-
-    bool GetInterfaceName(std::string& name) override {
-        std::lock_guard lock(c_.bus.mutex());
-        if (!Usable()) return false;
-        name = path_;
-        return true;
-    }
-    bool GetInterfaceDescriptor(platform::UsbInterfaceDescriptor& descriptor) override {
-        std::lock_guard lock(c_.bus.mutex());
-        if (!Usable()) return false;
-        descriptor = platform::UsbInterfaceDescriptor{};
-        return true;
-    }
-    bool GetDefaultBulkReadEndpointInformation(platform::UsbEndpointInformation& info) override {
-        return EndpointInformation(info, kBulkInAddress);
-    }
-    bool GetDefaultBulkWriteEndpointInformation(platform::UsbEndpointInformation& info) override {
-        return EndpointInformation(info, kBulkOutAddress);
-    }
-    std::unique_ptr<platform::UsbEndpoint> OpenDefaultBulkReadEndpoint() override { return Open(true); }
-    std::unique_ptr<platform::UsbEndpoint> OpenDefaultBulkWriteEndpoint() override { return Open(false); }
-    bool Close() override {
-        closed_ = true;
-        return true;
-    }
-
-private:
-    bool Usable() {
-        if (closed_) {
-            platform::SetLastError(kErrBadHandle);
-            return false;
-        }
-        return c_.Present();
-    }
-    bool EndpointInformation(platform::UsbEndpointInformation& info, uint8_t address) {
-        std::lock_guard lock(c_.bus.mutex());
-        if (!Usable()) return false;
-        info = platform::UsbEndpointInformation{};
-        info.endpointAddress = address;
-        return true;
-    }
-    std::unique_ptr<platform::UsbEndpoint> Open(bool in) {
-        std::lock_guard lock(c_.bus.mutex());
-        if (!Usable()) return nullptr;
-        return std::make_unique<SimEndpoint>(c_, in);
-    }
-
-    Connection c_;
-    std::string path_;
-    bool closed_ = false;
-};
-
 }  // namespace
 
-std::unique_ptr<platform::UsbInterface> SimUsbBulk::CreateInterfaceByName(const std::string& devicePath) {
+std::unique_ptr<platform::BulkTransport> SimUsbBulk::Open(const std::string& devicePath) {
     std::lock_guard lock(bus_.mutex());
     bus_.CatchUp();
     SimBus::Device* device = bus_.FindFastboot(devicePath);
@@ -176,8 +114,7 @@ std::unique_ptr<platform::UsbInterface> SimUsbBulk::CreateInterfaceByName(const 
         platform::SetLastError(kErrNoDevice);
         return nullptr;
     }
-    return std::make_unique<SimInterface>(Connection{bus_, *device, device->generation},
-                                          device->modem->FastbootInterfacePath());
+    return std::make_unique<SimTransport>(bus_, *device, device->modem->FastbootInterfacePath());
 }
 
 }  // namespace firmora::sim

@@ -1,8 +1,9 @@
 #pragma once
-// The UsbBulk seam over the virtual modems' boot loaders. One bulk write is
-// one message to the boot loader; one bulk read takes the next reply message
-// (cut to the buffer), waiting on the VirtualClock up to its time-out. A
-// device that left the bus fails every call but Close with EIO.
+// The UsbBulk seam over the virtual modems' boot loaders. One write is one
+// message to the boot loader; one read takes the next reply message (one
+// longer than the buffer: EOVERFLOW, and it is gone), waiting on the
+// VirtualClock up to its time-out. A device that left the bus fails every
+// call but Close with EIO.
 
 #include <memory>
 #include <string>
@@ -17,7 +18,7 @@ public:
     explicit SimUsbBulk(SimBus& bus) : bus_(bus) {}
 
     // Null with LastError ENOENT unless a modem shows this fastboot interface path now.
-    std::unique_ptr<platform::UsbInterface> CreateInterfaceByName(const std::string& devicePath) override;
+    std::unique_ptr<platform::BulkTransport> Open(const std::string& devicePath) override;
 
 private:
     SimBus& bus_;

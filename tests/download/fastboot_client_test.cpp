@@ -8,71 +8,45 @@ namespace firmora::download {
 namespace {
 
 // Stands between the client and the device: passes every transfer through,
-// keeps the length of each bulk write, and once armed breaks the connection
+// keeps the length of each write, and once armed breaks the connection
 // after a budget of bytes, the write that crosses it moving only its share.
 class TapBulk final : public platform::UsbBulk {
 public:
     explicit TapBulk(platform::UsbBulk& inner) : inner_(inner) {}
 
-    std::unique_ptr<platform::UsbInterface> CreateInterfaceByName(const std::string& devicePath) override {
-        auto interface = inner_.CreateInterfaceByName(devicePath);
-        return interface ? std::make_unique<Interface>(std::move(interface), *this) : nullptr;
+    std::unique_ptr<platform::BulkTransport> Open(const std::string& devicePath) override {
+        auto transport = inner_.Open(devicePath);
+        return transport ? std::make_unique<Transport>(std::move(transport), *this) : nullptr;
     }
 
     std::vector<uint32_t> writes;
     std::optional<uint64_t> budget;
 
 private:
-    class Endpoint final : public platform::UsbEndpoint {
+    class Transport final : public platform::BulkTransport {
     public:
-        Endpoint(std::unique_ptr<platform::UsbEndpoint> inner, TapBulk& tap) : inner_(std::move(inner)), tap_(tap) {}
-        bool WriteSync(const uint8_t* data, uint32_t length, uint32_t& transferred, uint32_t timeoutMs) override {
+        Transport(std::unique_ptr<platform::BulkTransport> inner, TapBulk& tap) : inner_(std::move(inner)), tap_(tap) {}
+        bool Describe(platform::BulkInterfaceInfo& info) override { return inner_->Describe(info); }
+        bool Write(const uint8_t* data, uint32_t length, uint32_t& transferred, uint32_t timeoutMs) override {
             tap_.writes.push_back(length);
             if (!tap_.budget || *tap_.budget >= length) {
                 if (tap_.budget) *tap_.budget -= length;
-                return inner_->WriteSync(data, length, transferred, timeoutMs);
+                return inner_->Write(data, length, transferred, timeoutMs);
             }
             const auto share = static_cast<uint32_t>(*tap_.budget);
             tap_.budget = 0;
-            if (share > 0) inner_->WriteSync(data, share, transferred, timeoutMs);
+            if (share > 0) inner_->Write(data, share, transferred, timeoutMs);
             transferred = share;
             platform::SetLastError(EIO);
             return false;
         }
-        bool ReadSync(uint8_t* buffer, uint32_t length, uint32_t& transferred, uint32_t timeoutMs) override {
-            return inner_->ReadSync(buffer, length, transferred, timeoutMs);
+        bool Read(uint8_t* buffer, uint32_t length, uint32_t& transferred, uint32_t timeoutMs) override {
+            return inner_->Read(buffer, length, transferred, timeoutMs);
         }
         bool Close() override { return inner_->Close(); }
 
     private:
-        std::unique_ptr<platform::UsbEndpoint> inner_;
-        TapBulk& tap_;
-    };
-
-    class Interface final : public platform::UsbInterface {
-    public:
-        Interface(std::unique_ptr<platform::UsbInterface> inner, TapBulk& tap) : inner_(std::move(inner)), tap_(tap) {}
-        bool GetInterfaceName(std::string& name) override { return inner_->GetInterfaceName(name); }
-        bool GetInterfaceDescriptor(platform::UsbInterfaceDescriptor& d) override {
-            return inner_->GetInterfaceDescriptor(d);
-        }
-        bool GetDefaultBulkReadEndpointInformation(platform::UsbEndpointInformation& info) override {
-            return inner_->GetDefaultBulkReadEndpointInformation(info);
-        }
-        bool GetDefaultBulkWriteEndpointInformation(platform::UsbEndpointInformation& info) override {
-            return inner_->GetDefaultBulkWriteEndpointInformation(info);
-        }
-        std::unique_ptr<platform::UsbEndpoint> OpenDefaultBulkReadEndpoint() override {
-            return inner_->OpenDefaultBulkReadEndpoint();
-        }
-        std::unique_ptr<platform::UsbEndpoint> OpenDefaultBulkWriteEndpoint() override {
-            auto endpoint = inner_->OpenDefaultBulkWriteEndpoint();
-            return endpoint ? std::make_unique<Endpoint>(std::move(endpoint), tap_) : nullptr;
-        }
-        bool Close() override { return inner_->Close(); }
-
-    private:
-        std::unique_ptr<platform::UsbInterface> inner_;
+        std::unique_ptr<platform::BulkTransport> inner_;
         TapBulk& tap_;
     };
 
@@ -130,7 +104,7 @@ TEST_F(FastbootClientTest, AMissingEraseReplyPausesFiveSecondsWithoutFailingTheR
     Connect();
     ASSERT_TRUE(client->EraseCmd("modem"));
     const uint64_t start = Now();
-    EXPECT_FALSE(client->ReceiveEraseReply());
+    EXPECT_FALSE(client->ReceiveEraseReply("modem"));
     EXPECT_EQ(Now() - start, 5000u);
     EXPECT_EQ(reporter.status.load(), 0);
     EXPECT_TRUE(reporter.Has("pAdbReadEndpointSync F: . . 0"));

@@ -101,11 +101,12 @@ TEST_F(FastbootPlanTest, AFailedFlashEndsThePlanWithoutTouchingLaterEntriesOrRes
     UseDefaultPlan();
     plan->Run(Input());
 
-    // "FAILflash write failure", cut to the 16 bytes a reply read takes.
+    // "FAILflash write failure": its first 16 bytes in the error, all of it in the line before.
     EXPECT_EQ(reporter.Errors(),
               std::vector<std::string>{"ERROR, Could not read OKAY reply. Read value:  46 41 49 4C 66 6C 61 73 68 "
                                        "20 77 72 69 74 65 20, Error code: 0"});
-    EXPECT_TRUE(reporter.Has("pAdbReadEndpointSync T: F A 16"));
+    EXPECT_TRUE(reporter.Has("pAdbReadEndpointSync T: F A 23"));
+    EXPECT_TRUE(reporter.Has("The device answered: FAILflash write failure"));
     const std::vector<std::string> commands = FastbootCommands();
     ASSERT_FALSE(commands.empty());
     EXPECT_EQ(commands.back(), "flash:rpm");
@@ -221,6 +222,59 @@ TEST_F(FastbootPlanTest, ASystemImageBeyondTenPacketsIsRefusedBeforeAnyDownload)
     EXPECT_EQ(reporter.Errors(), std::vector<std::string>{"ERROR, Image too large for 10 packets of 67108800 "
                                                           "bytes: system.img, Error code: 0"});
     EXPECT_TRUE(FastbootCommands().empty());
+}
+
+// Boot loaders that answer badly, each with a plan that writes boot and then
+// efs2: none of them may end in a pass, nor receive an image it did not ask
+// for in full.
+TEST_F(FastbootPlanTest, AHostileBootLoaderNeverEndsInAPass) {
+    const std::string text28(28, '.');
+    const std::vector<std::pair<std::string, nlohmann::json>> devices = {
+        {"FAIL after an OKAY with text", {{"okayText", text28}, {"failFlash", "efs2"}}},
+        {"FAIL after an OKAY with 252 bytes of text", {{"okayText", std::string(252, '.')}, {"failFlash", "efs2"}}},
+        {"split replies", {{"splitReplies", 2}}},
+        {"INFO, then a refused download", {{"infoLines", {"checking size"}}, {"maxDownloadSize", 4096}}},
+        {"DATA of the wrong size", {{"dataSize", 4096}}},
+    };
+    for (const auto& [fault, bootloader] : devices) {
+        reporter.lines.clear();
+        reporter.status = 0;
+        reporter.writtenBytes = 0;
+        options = package::DownloadOptions{};
+        Use({{"bootloader", bootloader}});
+        WriteImage("boot.img", 9000);
+        WriteImage("efs.mbn", 7000);
+        Entries({{"boot", "boot.img"}, {"efs2", "efs.mbn"}});
+        plan->Run(Input());
+
+        EXPECT_NE(reporter.RunStatus(), 0) << fault;
+        const std::vector<std::string> commands = FastbootCommands();
+        EXPECT_EQ(std::count(commands.begin(), commands.end(), "reboot"), 0) << fault;
+        EXPECT_EQ(Partition("efs2").flashes, 0u) << fault;
+        // Image bytes go only where a DATA reply asked for exactly them.
+        if (bootloader.contains("dataSize") || bootloader.contains("maxDownloadSize")) {
+            EXPECT_EQ(reporter.writtenBytes, 0u) << fault;
+            EXPECT_EQ(commands, std::vector<std::string>{Download(9000)}) << fault;
+        }
+    }
+}
+
+TEST_F(FastbootPlanTest, AGoodFlashWithInfoLinesAndLongRepliesPasses) {
+    Use({{"bootloader", {{"infoLines", {"checking", "writing"}}, {"okayText", std::string(200, '.')}}}});
+    UseDefaultPlan();
+    const PlanInput input = Input();
+    plan->Run(input);
+
+    EXPECT_TRUE(reporter.Errors().empty()) << ::testing::PrintToString(reporter.Errors());
+    EXPECT_EQ(FastbootCommands().back(), "reboot");
+    EXPECT_EQ(Lines("Erase partiton successfully."), 3u);
+    EXPECT_GT(Lines("(bootloader) checking"), 9u);
+    EXPECT_EQ(reporter.writtenBytes, input.TotalBytes());
+    for (size_t i = 0; i < options.FastbootFileNameList.size(); ++i) {
+        const std::string& file = options.FastbootFileNameList[i];
+        if (file == kEraseFile) continue;
+        EXPECT_EQ(Partition(options.FastbootFileCmdList[i]).digest, FileDigest(files[file])) << file;
+    }
 }
 
 }  // namespace

@@ -177,17 +177,14 @@ protected:
         simulation->clock().Sleep(TransitionWait("rebootToBootloaderMs"));
         const std::vector<std::string> paths = simulation->devices().FastbootInterfacePaths();
         ASSERT_EQ(paths.size(), 1u);
-        auto usb = simulation->usbBulk().CreateInterfaceByName(paths[0]);
+        auto usb = simulation->usbBulk().Open(paths[0]);
         ASSERT_TRUE(usb);
-        auto out = usb->OpenDefaultBulkWriteEndpoint();
-        auto in = usb->OpenDefaultBulkReadEndpoint();
-        ASSERT_TRUE(out && in);
         for (const std::string command : {"erase:efs2", "reboot"}) {
             uint32_t moved = 0;
-            ASSERT_TRUE(out->WriteSync(reinterpret_cast<const uint8_t*>(command.data()),
-                                       static_cast<uint32_t>(command.size()), moved, 1000));
+            ASSERT_TRUE(usb->Write(reinterpret_cast<const uint8_t*>(command.data()),
+                                   static_cast<uint32_t>(command.size()), moved, 1000));
             uint8_t reply[256];
-            ASSERT_TRUE(in->ReadSync(reply, sizeof reply, moved, 1000)) << command;
+            ASSERT_TRUE(usb->Read(reply, sizeof reply, moved, 1000)) << command;
             ASSERT_EQ(std::string(reinterpret_cast<char*>(reply), moved), "OKAY") << command;
         }
         simulation->clock().Sleep(TransitionWait("resetMs"));

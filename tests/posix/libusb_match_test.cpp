@@ -156,12 +156,12 @@ TEST(UsbDevicePath, OrdersByBusLocationThenInterface) {
 TEST(LibusbUsbBulk, EnumeratesAndRefusesCleanlyWhateverThisMachineHas) {
     LibusbUsbBulk usb;
     SetLastError(0);
-    EXPECT_EQ(usb.CreateInterfaceByName("usb:1-1:VID_18D1"), nullptr);
+    EXPECT_EQ(usb.Open("usb:1-1:VID_18D1"), nullptr);
     EXPECT_EQ(LastError(), uint32_t{EINVAL});
     if (!usb.available()) {
         EXPECT_TRUE(usb.FastbootInterfacePaths().empty());
         SetLastError(0);
-        EXPECT_EQ(usb.CreateInterfaceByName("usb:1-1:VID_18D1&PID_D00D"), nullptr);
+        EXPECT_EQ(usb.Open("usb:1-1:VID_18D1&PID_D00D"), nullptr);
         EXPECT_NE(LastError(), 0u);
         GTEST_SKIP() << "libusb cannot start here (error " << LastError() << ")";
     }
@@ -175,7 +175,7 @@ TEST(LibusbUsbBulk, EnumeratesAndRefusesCleanlyWhateverThisMachineHas) {
         }
     }
     // No hub has seven tiers of port 7 on bus 255.
-    EXPECT_EQ(usb.CreateInterfaceByName("usb:255-7.7.7.7.7.7.7:VID_18D1&PID_D00D"), nullptr);
+    EXPECT_EQ(usb.Open("usb:255-7.7.7.7.7.7.7:VID_18D1&PID_D00D"), nullptr);
     EXPECT_EQ(LastError(), uint32_t{ENOENT});
 }
 

@@ -255,6 +255,23 @@ TEST(FastbootDeviceFaults, DropsOffTheBusAfterNDataBytes) {
     EXPECT_EQ(loader.Command("flash:boot"), "FAILno image downloaded");
 }
 
+TEST(FastbootDeviceFaults, RepliesAsAMisbehavingBootLoaderWould) {
+    Bootloader loader({{"okayText", "-done"}, {"infoLines", {"one", "two"}}, {"splitReplies", 6}, {"dataSize", 10}});
+    // INFO lines first, then the answer in two messages; the DATA reply names
+    // the scenario's size, not the one asked for.
+    EXPECT_EQ(loader.Message(Bytes{'d', 'o', 'w', 'n', 'l', 'o', 'a', 'd', ':', '0', '0', '0', '0', '0', '0', '2', '0'}),
+              (std::vector<std::string>{"INFOone", "INFOtwo", "DATA00", "00000a"}));
+    EXPECT_EQ(loader.Message(Bytes(10, 7)), (std::vector<std::string>{"INFOone", "INFOtwo", "OKAY-d", "one"}));
+    EXPECT_EQ(loader.Message(Bytes{'f', 'l', 'a', 's', 'h', ':', 'b', 'o', 'o', 't'}),
+              (std::vector<std::string>{"INFOone", "INFOtwo", "OKAY-d", "one"}));
+    EXPECT_EQ(loader.Get("boot").size, 10u);
+
+    for (const auto& [key, bad] : std::vector<std::pair<std::string, nlohmann::json>>{
+             {"okayText", 5}, {"infoLines", "one"}, {"infoLines", {1}}, {"splitReplies", -1}, {"dataSize", "ten"}}) {
+        EXPECT_THROW(Bootloader(nlohmann::json{{key, bad}}), std::runtime_error) << key;
+    }
+}
+
 TEST(PartitionStore, CopiesAreIndependentEvenMidStream) {
     PartitionStore store = PartitionStore::FromScenario(Bootloader::Scenario(nlohmann::json::object()));
     const Bytes a = RandomBytes(500, 7), b = RandomBytes(700, 8);

@@ -143,30 +143,27 @@ TEST_F(SimPlatformTest, RebootToTheBootLoaderIsAnnouncedAndItsBulkInterfaceAnswe
     EXPECT_EQ(Names(platform::DeviceChange::Arrival, false), paths);
     EXPECT_EQ(changes.back().at - left, Transition("rebootToBootloaderMs"));
 
-    auto usb = sim->usbBulk().CreateInterfaceByName(paths[0]);
+    auto usb = sim->usbBulk().Open(paths[0]);
     ASSERT_TRUE(usb);
-    auto out = usb->OpenDefaultBulkWriteEndpoint();
-    auto in = usb->OpenDefaultBulkReadEndpoint();
-    ASSERT_TRUE(out && in);
     uint32_t moved = 0;
     const std::string getvar = "getvar:product";
-    ASSERT_TRUE(out->WriteSync(reinterpret_cast<const uint8_t*>(getvar.data()), 14, moved, 500));
+    ASSERT_TRUE(usb->Write(reinterpret_cast<const uint8_t*>(getvar.data()), 14, moved, 500));
     EXPECT_EQ(moved, 14u);
     uint8_t reply[64];
-    ASSERT_TRUE(in->ReadSync(reply, sizeof reply, moved, 300000));
+    ASSERT_TRUE(usb->Read(reply, sizeof reply, moved, 300000));
     EXPECT_EQ(std::string(reinterpret_cast<char*>(reply), moved), "OKAYMDM9607");
 
     // No reply waiting: the read times out after its limit, on the virtual clock.
     const uint64_t before = Now();
-    EXPECT_FALSE(in->ReadSync(reply, 16, moved, 512));
+    EXPECT_FALSE(usb->Read(reply, 16, moved, 512));
     EXPECT_EQ(Now() - before, 512u);
 
     const std::string reboot = "reboot";
-    ASSERT_TRUE(out->WriteSync(reinterpret_cast<const uint8_t*>(reboot.data()), 6, moved, 60000));
+    ASSERT_TRUE(usb->Write(reinterpret_cast<const uint8_t*>(reboot.data()), 6, moved, 60000));
     sim->clock().Sleep(100);
-    EXPECT_FALSE(in->ReadSync(reply, 16, moved, 512));
+    EXPECT_FALSE(usb->Read(reply, 16, moved, 512));
     EXPECT_EQ(platform::LastError(), kEio);
-    EXPECT_FALSE(sim->usbBulk().CreateInterfaceByName(paths[0]));
+    EXPECT_FALSE(sim->usbBulk().Open(paths[0]));
     sim->clock().Sleep(static_cast<uint32_t>(Transition("resetMs")));
     EXPECT_EQ(sim->devices().SerialPortNames(), (std::vector<std::string>{"COM5", "COM6", "COM7"}));
 }

@@ -3,7 +3,6 @@
 #include <libusb-1.0/libusb.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -92,30 +91,35 @@ private:
     int error_ = 0;
 };
 
-// What an interface and its endpoints share: the opened device and the
-// claimed interface, with what their descriptors said at opening.
-struct Connection {
-    std::shared_ptr<libusb_context> context;  // outlives the handle
+// An opened device with its claimed interface, and what its descriptors
+// said at opening.
+class LibusbTransport final : public BulkTransport {
+public:
+    explicit LibusbTransport(std::shared_ptr<libusb_context> context) : context_(std::move(context)) {}
+    ~LibusbTransport() override { Shut(); }
+    LibusbTransport(const LibusbTransport&) = delete;
+    LibusbTransport& operator=(const LibusbTransport&) = delete;
+
+    bool Describe(BulkInterfaceInfo& info) override;
+    bool Write(const uint8_t* data, uint32_t length, uint32_t& transferred, uint32_t timeoutMs) override;
+    bool Read(uint8_t* buffer, uint32_t length, uint32_t& transferred, uint32_t timeoutMs) override;
+    bool Close() override {
+        if (!open_) return Fail(EBADF);
+        Shut();
+        return true;
+    }
+
     libusb_device_handle* handle = nullptr;
-    std::string path;
     uint8_t interfaceNumber = 0;
     uint8_t interfaceString = 0;
     bool reattachDriver = false;
-    UsbInterfaceDescriptor descriptor;
-    UsbEndpointInformation in;
-    UsbEndpointInformation out;
+    BulkInterfaceInfo info;  // the name is the path until Describe reads the interface string
 
-    std::atomic<bool> open{true};
-    std::atomic<bool> gone{false};
-    // What a read took from the device beyond the caller's buffer: handed
-    // out by the next reads before the device is asked again.
-    std::vector<uint8_t> readRest;
-    size_t readRestAt = 0;
-
-    ~Connection() { Shut(); }
-
+private:
     void Shut() {
-        if (!open.exchange(false) || handle == nullptr) return;
+        if (!open_) return;
+        open_ = false;
+        if (handle == nullptr) return;
         // Failures here mostly mean the device has gone; the handle is
         // closed whatever happened.
         libusb_release_interface(handle, interfaceNumber);
@@ -126,56 +130,50 @@ struct Connection {
 
     // Whether the connection may be used; LastError says why not.
     bool Usable() const {
-        if (!open) return Fail(EBADF);
-        if (gone) return Fail(ENODEV);
+        if (!open_) return Fail(EBADF);
+        if (gone_) return Fail(ENODEV);
         return true;
     }
 
     bool TransferFailed(int result) {
-        if (result == LIBUSB_ERROR_NO_DEVICE) gone = true;
+        if (result == LIBUSB_ERROR_NO_DEVICE) gone_ = true;
         return Fail(ErrnoFor(result));
     }
-};
 
-class LibusbEndpoint final : public UsbEndpoint {
-public:
-    LibusbEndpoint(std::shared_ptr<Connection> connection, bool in)
-        : c_(std::move(connection)), in_(in) {}
-
-    bool WriteSync(const uint8_t* data, uint32_t length, uint32_t& transferred, uint32_t timeoutMs) override;
-    bool ReadSync(uint8_t* buffer, uint32_t length, uint32_t& transferred, uint32_t timeoutMs) override;
-    bool Close() override {
-        if (closed_) return Fail(EBADF);
-        closed_ = true;
-        return true;
-    }
-
-private:
-    bool Usable(bool wantIn) const {
-        if (closed_) return Fail(EBADF);
-        if (wantIn != in_) return Fail(EINVAL);
-        return c_->Usable();
-    }
     // Milliseconds left for the next transfer: 0 means no limit to libusb,
     // so a spent limit is reported as nullopt.
     static std::optional<unsigned> Left(uint32_t timeoutMs, SteadyClock::time_point start);
-    bool Read(uint8_t* buffer, uint32_t length, uint32_t& transferred, uint32_t timeoutMs);
 
-    std::shared_ptr<Connection> c_;
-    bool in_;
-    bool closed_ = false;
+    std::shared_ptr<libusb_context> context_;  // outlives the handle
+    bool open_ = true;
+    bool gone_ = false;
+    bool nameRead_ = false;
 };
 
-std::optional<unsigned> LibusbEndpoint::Left(uint32_t timeoutMs, SteadyClock::time_point start) {
+bool LibusbTransport::Describe(BulkInterfaceInfo& out) {
+    if (!Usable()) return false;
+    if (!nameRead_ && interfaceString != 0) {
+        unsigned char text[kStringBytes];
+        const int length = libusb_get_string_descriptor_ascii(handle, interfaceString, text, sizeof text);
+        if (length == LIBUSB_ERROR_NO_DEVICE) return TransferFailed(length);
+        // No readable interface string: the path names the interface as well.
+        if (length > 0) info.name.assign(reinterpret_cast<const char*>(text), static_cast<size_t>(length));
+    }
+    nameRead_ = true;
+    out = info;
+    return true;
+}
+
+std::optional<unsigned> LibusbTransport::Left(uint32_t timeoutMs, SteadyClock::time_point start) {
     if (timeoutMs == 0) return 0u;
     const auto spent = std::chrono::duration_cast<std::chrono::milliseconds>(SteadyClock::now() - start).count();
     if (spent >= static_cast<int64_t>(timeoutMs)) return std::nullopt;
     return static_cast<unsigned>(timeoutMs - static_cast<uint32_t>(spent));
 }
 
-bool LibusbEndpoint::WriteSync(const uint8_t* data, uint32_t length, uint32_t& transferred, uint32_t timeoutMs) {
+bool LibusbTransport::Write(const uint8_t* data, uint32_t length, uint32_t& transferred, uint32_t timeoutMs) {
     transferred = 0;
-    if (!Usable(false)) return false;
+    if (!Usable()) return false;
     // No zero-length packet follows a write that fills its last packet: a
     // fastboot device counts bytes, and the command and data writes of the
     // protocol never rely on one. An empty write is itself one empty packet.
@@ -185,35 +183,23 @@ bool LibusbEndpoint::WriteSync(const uint8_t* data, uint32_t length, uint32_t& t
         if (!wait) return Fail(ETIMEDOUT);
         const uint32_t piece = std::min(length - transferred, LibusbUsbBulk::kMaxTransferBytes);
         int done = 0;
-        const int result = libusb_bulk_transfer(c_->handle, c_->out.endpointAddress,
+        const int result = libusb_bulk_transfer(handle, info.out.endpointAddress,
                                                 const_cast<uint8_t*>(data) + transferred,
                                                 static_cast<int>(piece), &done, *wait);
         transferred += static_cast<uint32_t>(std::max(done, 0));
-        if (result != 0) return c_->TransferFailed(result);
+        if (result != 0) return TransferFailed(result);
     } while (transferred < length);
     return true;
 }
 
-bool LibusbEndpoint::ReadSync(uint8_t* buffer, uint32_t length, uint32_t& transferred, uint32_t timeoutMs) {
+bool LibusbTransport::Read(uint8_t* buffer, uint32_t length, uint32_t& transferred, uint32_t timeoutMs) {
     transferred = 0;
-    if (!Usable(true)) return false;
-    if (length == 0) return true;
-    std::vector<uint8_t>& rest = c_->readRest;
-    if (c_->readRestAt < rest.size()) {
-        transferred = static_cast<uint32_t>(std::min<size_t>(length, rest.size() - c_->readRestAt));
-        std::memcpy(buffer, rest.data() + c_->readRestAt, transferred);
-        c_->readRestAt += transferred;
-        return true;
-    }
-    return Read(buffer, length, transferred, timeoutMs);
-}
-
-bool LibusbEndpoint::Read(uint8_t* buffer, uint32_t length, uint32_t& transferred, uint32_t timeoutMs) {
+    if (!Usable()) return false;
     // A bulk IN transfer must take whole packets: a packet longer than the
-    // room left is an overflow and its bytes are lost. Short buffers (a
-    // 16-byte reply read) are therefore served from a whole-packet one, and
-    // what does not fit waits for the next read.
-    const uint32_t packet = c_->in.maxPacketSize > 0 ? c_->in.maxPacketSize : kFallbackPacketSize;
+    // room left is an overflow and its bytes are lost. A short buffer (a
+    // 256-byte reply read) is therefore served from a whole-packet one, and
+    // a message that does not fit the caller's buffer is refused whole.
+    const uint32_t packet = info.in.maxPacketSize > 0 ? info.in.maxPacketSize : kFallbackPacketSize;
     const uint32_t want = std::min(length, LibusbUsbBulk::kMaxTransferBytes);
     const bool direct = want % packet == 0;
     std::vector<uint8_t> scratch;
@@ -221,73 +207,18 @@ bool LibusbEndpoint::Read(uint8_t* buffer, uint32_t length, uint32_t& transferre
     uint8_t* target = direct ? buffer : scratch.data();
     const int size = static_cast<int>(direct ? want : scratch.size());
     int done = 0;
-    const int result = libusb_bulk_transfer(c_->handle, c_->in.endpointAddress, target, size, &done, timeoutMs);
+    const int result = libusb_bulk_transfer(handle, info.in.endpointAddress, target, size, &done, timeoutMs);
     const uint32_t got = static_cast<uint32_t>(std::max(done, 0));
-    transferred = std::min(got, want);
-    if (!direct) {
-        std::memcpy(buffer, scratch.data(), transferred);
-        c_->readRest.assign(scratch.begin() + transferred, scratch.begin() + got);
-        c_->readRestAt = 0;
-    }
-    if (result != 0) return c_->TransferFailed(result);
+    if (got > want) return Fail(EOVERFLOW);
+    if (!direct) std::memcpy(buffer, scratch.data(), got);
+    transferred = got;
+    if (result != 0) return TransferFailed(result);
     return true;
 }
 
-class LibusbInterface final : public UsbInterface {
-public:
-    explicit LibusbInterface(std::shared_ptr<Connection> connection) : c_(std::move(connection)) {}
-
-    bool GetInterfaceName(std::string& name) override {
-        if (!c_->Usable()) return false;
-        if (c_->interfaceString != 0) {
-            unsigned char text[kStringBytes];
-            const int length = libusb_get_string_descriptor_ascii(c_->handle, c_->interfaceString, text, sizeof text);
-            if (length == LIBUSB_ERROR_NO_DEVICE) return c_->TransferFailed(length);
-            if (length > 0) {
-                name.assign(reinterpret_cast<const char*>(text), static_cast<size_t>(length));
-                return true;
-            }
-        }
-        // No readable interface string: the path names the interface as well.
-        name = c_->path;
-        return true;
-    }
-    bool GetInterfaceDescriptor(UsbInterfaceDescriptor& descriptor) override {
-        if (!c_->Usable()) return false;
-        descriptor = c_->descriptor;
-        return true;
-    }
-    bool GetDefaultBulkReadEndpointInformation(UsbEndpointInformation& info) override {
-        if (!c_->Usable()) return false;
-        info = c_->in;
-        return true;
-    }
-    bool GetDefaultBulkWriteEndpointInformation(UsbEndpointInformation& info) override {
-        if (!c_->Usable()) return false;
-        info = c_->out;
-        return true;
-    }
-    std::unique_ptr<UsbEndpoint> OpenDefaultBulkReadEndpoint() override { return Open(true); }
-    std::unique_ptr<UsbEndpoint> OpenDefaultBulkWriteEndpoint() override { return Open(false); }
-    bool Close() override {
-        // Closing a connection to a device that has gone still succeeds.
-        if (!c_->open) return Fail(EBADF);
-        c_->Shut();
-        return true;
-    }
-
-private:
-    std::unique_ptr<UsbEndpoint> Open(bool in) {
-        if (!c_->Usable()) return nullptr;
-        return std::make_unique<LibusbEndpoint>(c_, in);
-    }
-
-    std::shared_ptr<Connection> c_;
-};
-
-// Opens the device and claims the interface a match names; the connection's
+// Opens the device and claims the interface a match names; the transport's
 // descriptor fields must be filled already. LastError on failure.
-bool OpenAndClaim(libusb_device* device, Connection& c, uint8_t alternateSetting) {
+bool OpenAndClaim(libusb_device* device, LibusbTransport& c, uint8_t alternateSetting) {
     int result = libusb_open(device, &c.handle);
     if (result != 0) {
         c.handle = nullptr;
@@ -356,7 +287,7 @@ std::vector<std::string> LibusbUsbBulk::FastbootInterfacePaths() {
     return paths;
 }
 
-std::unique_ptr<UsbInterface> LibusbUsbBulk::CreateInterfaceByName(const std::string& devicePath) {
+std::unique_ptr<BulkTransport> LibusbUsbBulk::Open(const std::string& devicePath) {
     const auto path = ParseDevicePath(devicePath);
     if (!path) {
         SetLastError(EINVAL);
@@ -383,21 +314,17 @@ std::unique_ptr<UsbInterface> LibusbUsbBulk::CreateInterfaceByName(const std::st
         const auto match = config ? FindFastbootInterface(*config, *path) : std::nullopt;
         if (!match) break;
 
-        auto connection = std::make_shared<Connection>();
-        Connection& c = *connection;
-        c.context = context_;
-        c.path = devicePath;
+        auto transport = std::make_unique<LibusbTransport>(context_);
+        LibusbTransport& c = *transport;
         c.interfaceNumber = match->setting->bInterfaceNumber;
         c.interfaceString = match->setting->iInterface;
-        c.descriptor = ToInterfaceDescriptor(*match->setting);
+        c.info.name = devicePath;
+        c.info.descriptor = ToInterfaceDescriptor(*match->setting);
         const uint8_t setting = match->setting->bAlternateSetting;
-        c.in = ToEndpointInformation(*match->bulkIn, setting, kMaxTransferBytes);
-        c.out = ToEndpointInformation(*match->bulkOut, setting, kMaxTransferBytes);
-        if (!OpenAndClaim(device, c, setting)) {
-            c.open = false;
-            return nullptr;
-        }
-        return std::make_unique<LibusbInterface>(std::move(connection));
+        c.info.in = ToEndpointInformation(*match->bulkIn, setting, kMaxTransferBytes);
+        c.info.out = ToEndpointInformation(*match->bulkOut, setting, kMaxTransferBytes);
+        if (!OpenAndClaim(device, c, setting)) return nullptr;
+        return transport;
     }
     SetLastError(ENOENT);
     return nullptr;

@@ -4,13 +4,14 @@
 //
 // Opening an interface detaches a kernel driver bound to it (reattached on
 // close) and claims it. Transfers are synchronous libusb bulk transfers with
-// the caller's time-out in milliseconds (0: no limit). A time-out fails with
-// ETIMEDOUT and reports how much moved; a device that has gone fails every
-// later call with ENODEV; a closed handle fails with EBADF. LastError holds
-// errno values throughout.
+// the caller's time-out in milliseconds (0: no limit); one read is one
+// transfer, so one device message. A time-out fails with ETIMEDOUT and
+// reports how much moved; a device that has gone fails every later call with
+// ENODEV; a closed connection fails with EBADF. LastError holds errno values
+// throughout.
 //
-// One connection (an interface and its endpoints) is used by one thread at a
-// time; different connections are independent.
+// One connection is used by one thread at a time; different connections are
+// independent.
 
 #include <cstdint>
 #include <memory>
@@ -48,7 +49,7 @@ public:
     // no present device has that fastboot interface, EACCES when the device
     // node may not be opened, EBUSY when another program holds the interface,
     // the libusb start-up error when libusb is not available.
-    std::unique_ptr<UsbInterface> CreateInterfaceByName(const std::string& devicePath) override;
+    std::unique_ptr<BulkTransport> Open(const std::string& devicePath) override;
 
 private:
     std::shared_ptr<libusb_context> context_;

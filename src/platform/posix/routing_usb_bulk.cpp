@@ -7,9 +7,9 @@ RoutingUsbBulk::~RoutingUsbBulk() = default;
 
 bool RoutingUsbBulk::IsTcpPath(const std::string& devicePath) { return devicePath.rfind("tcp:", 0) == 0; }
 
-std::unique_ptr<UsbInterface> RoutingUsbBulk::CreateInterfaceByName(const std::string& devicePath) {
-    if (IsTcpPath(devicePath)) return tcp_.CreateInterfaceByName(devicePath);
-    return Usb().CreateInterfaceByName(devicePath);
+std::unique_ptr<BulkTransport> RoutingUsbBulk::Open(const std::string& devicePath) {
+    if (IsTcpPath(devicePath)) return tcp_.Open(devicePath);
+    return Usb().Open(devicePath);
 }
 
 std::vector<std::string> RoutingUsbBulk::FastbootInterfacePaths() { return Usb().FastbootInterfacePaths(); }

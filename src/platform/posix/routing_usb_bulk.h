@@ -20,7 +20,7 @@ public:
     RoutingUsbBulk();
     ~RoutingUsbBulk() override;
 
-    std::unique_ptr<UsbInterface> CreateInterfaceByName(const std::string& devicePath) override;
+    std::unique_ptr<BulkTransport> Open(const std::string& devicePath) override;
     // The USB fastboot interfaces present now (TCP devices are not discovered).
     std::vector<std::string> FastbootInterfacePaths();
 

@@ -72,13 +72,13 @@ struct Connection {
     // A write stopped inside a message: the byte stream no longer frames.
     std::atomic<bool> writeBroken{false};
 
+    // A read stopped inside a message (or refused one too long): the byte
+    // stream no longer frames.
+    std::atomic<bool> readBroken{false};
+
     // Received bytes not yet handed out, from rxAt on.
     std::vector<uint8_t> rx;
     size_t rxAt = 0;
-    // Payload bytes of the current message not yet handed out; none when
-    // the next bytes are a header.
-    bool inMessage = false;
-    uint64_t messageLeft = 0;
 
     ~Connection() { Shut(); }
 
@@ -165,33 +165,39 @@ struct Connection {
     }
 };
 
-class TcpEndpoint final : public UsbEndpoint {
+class TcpTransport final : public BulkTransport {
 public:
-    TcpEndpoint(std::shared_ptr<Connection> connection, bool in) : c_(std::move(connection)), in_(in) {}
+    explicit TcpTransport(std::unique_ptr<Connection> connection) : c_(std::move(connection)) {}
 
-    bool WriteSync(const uint8_t* data, uint32_t length, uint32_t& transferred, uint32_t timeoutMs) override;
-    bool ReadSync(uint8_t* buffer, uint32_t length, uint32_t& transferred, uint32_t timeoutMs) override;
+    bool Describe(BulkInterfaceInfo& info) override;
+    bool Write(const uint8_t* data, uint32_t length, uint32_t& transferred, uint32_t timeoutMs) override;
+    bool Read(uint8_t* buffer, uint32_t length, uint32_t& transferred, uint32_t timeoutMs) override;
     bool Close() override {
-        if (closed_) return Fail(EBADF);
-        closed_ = true;
+        if (!c_->Usable()) return false;
+        c_->Shut();
         return true;
     }
 
 private:
-    bool Usable(bool wantIn) const {
-        if (closed_) return Fail(EBADF);
-        if (wantIn != in_) return Fail(EINVAL);
-        return c_->Usable();
-    }
-
-    std::shared_ptr<Connection> c_;
-    bool in_;
-    bool closed_ = false;
+    std::unique_ptr<Connection> c_;
 };
 
-bool TcpEndpoint::WriteSync(const uint8_t* data, uint32_t length, uint32_t& transferred, uint32_t timeoutMs) {
+bool TcpTransport::Describe(BulkInterfaceInfo& info) {
+    if (!c_->Usable()) return false;
+    info = BulkInterfaceInfo{};  // fastboot's class, subclass and protocol; two endpoints
+    info.name = c_->path;
+    for (auto* endpoint : {&info.in, &info.out}) {
+        endpoint->maxPacketSize = kReportedPacketSize;
+        endpoint->maxTransferSize = UINT32_MAX;  // one message carries any write
+    }
+    info.in.endpointAddress = kBulkInAddress;
+    info.out.endpointAddress = kBulkOutAddress;
+    return true;
+}
+
+bool TcpTransport::Write(const uint8_t* data, uint32_t length, uint32_t& transferred, uint32_t timeoutMs) {
     transferred = 0;
-    if (!Usable(false)) return false;
+    if (!c_->Usable()) return false;
     if (c_->writeBroken || c_->peerClosed) return Fail(EPIPE);
     uint8_t header[kHeaderBytes];
     uint64_t size = length;
@@ -203,76 +209,31 @@ bool TcpEndpoint::WriteSync(const uint8_t* data, uint32_t length, uint32_t& tran
     return ok;
 }
 
-bool TcpEndpoint::ReadSync(uint8_t* buffer, uint32_t length, uint32_t& transferred, uint32_t timeoutMs) {
+bool TcpTransport::Read(uint8_t* buffer, uint32_t length, uint32_t& transferred, uint32_t timeoutMs) {
     transferred = 0;
-    if (!Usable(true)) return false;
-    if (length == 0) return true;
     Connection& c = *c_;
+    if (!c.Usable()) return false;
+    if (c.readBroken) return Fail(EPROTO);
     const Deadline deadline = DeadlineAfter(timeoutMs);
-    if (!c.inMessage) {
-        if (!c.Fill(kHeaderBytes, deadline)) return false;
-        uint8_t header[kHeaderBytes];
-        c.Consume(header, kHeaderBytes);
-        c.messageLeft = 0;
-        for (uint8_t byte : header) c.messageLeft = (c.messageLeft << 8) | byte;
-        c.inMessage = c.messageLeft > 0;
-        if (!c.inMessage) return true;  // an empty message
+    if (!c.Fill(kHeaderBytes, deadline)) return false;
+    uint8_t header[kHeaderBytes];
+    std::memcpy(header, c.rx.data() + c.rxAt, kHeaderBytes);
+    uint64_t size = 0;
+    for (uint8_t byte : header) size = (size << 8) | byte;
+    if (size > length) {
+        // Not waited for: the length may be anything a broken peer sends.
+        c.readBroken = true;
+        return Fail(EOVERFLOW);
     }
-    // Waits for as much of the payload as the buffer takes, so that a message
-    // split across TCP segments still arrives whole.
-    const size_t want = static_cast<size_t>(std::min<uint64_t>(length, c.messageLeft));
-    if (!c.Fill(want, deadline)) return false;
-    c.Consume(buffer, want);
-    c.messageLeft -= want;
-    c.inMessage = c.messageLeft > 0;
-    transferred = static_cast<uint32_t>(want);
+    // The whole message, so that one split across TCP segments still
+    // arrives whole; the header stays buffered until then, so a time-out
+    // leaves the stream framed.
+    if (!c.Fill(kHeaderBytes + size, deadline)) return false;
+    c.Consume(nullptr, kHeaderBytes);
+    c.Consume(buffer, static_cast<size_t>(size));
+    transferred = static_cast<uint32_t>(size);
     return true;
 }
-
-class TcpInterface final : public UsbInterface {
-public:
-    explicit TcpInterface(std::shared_ptr<Connection> connection) : c_(std::move(connection)) {}
-
-    bool GetInterfaceName(std::string& name) override {
-        if (!c_->Usable()) return false;
-        name = c_->path;
-        return true;
-    }
-    bool GetInterfaceDescriptor(UsbInterfaceDescriptor& descriptor) override {
-        if (!c_->Usable()) return false;
-        descriptor = UsbInterfaceDescriptor{};  // fastboot's class, subclass and protocol; two endpoints
-        return true;
-    }
-    bool GetDefaultBulkReadEndpointInformation(UsbEndpointInformation& info) override {
-        return Information(info, kBulkInAddress);
-    }
-    bool GetDefaultBulkWriteEndpointInformation(UsbEndpointInformation& info) override {
-        return Information(info, kBulkOutAddress);
-    }
-    std::unique_ptr<UsbEndpoint> OpenDefaultBulkReadEndpoint() override { return Open(true); }
-    std::unique_ptr<UsbEndpoint> OpenDefaultBulkWriteEndpoint() override { return Open(false); }
-    bool Close() override {
-        if (!c_->Usable()) return false;
-        c_->Shut();
-        return true;
-    }
-
-private:
-    bool Information(UsbEndpointInformation& info, uint8_t address) {
-        if (!c_->Usable()) return false;
-        info = UsbEndpointInformation{};
-        info.maxPacketSize = kReportedPacketSize;
-        info.maxTransferSize = UINT32_MAX;  // one message carries any write
-        info.endpointAddress = address;
-        return true;
-    }
-    std::unique_ptr<UsbEndpoint> Open(bool in) {
-        if (!c_->Usable()) return nullptr;
-        return std::make_unique<TcpEndpoint>(c_, in);
-    }
-
-    std::shared_ptr<Connection> c_;
-};
 
 // Connects to one address within the deadline; the socket is non-blocking.
 int ConnectTo(const addrinfo& address, const Deadline& deadline) {
@@ -386,7 +347,7 @@ std::optional<TcpTarget> TcpUsbBulk::ParseTarget(const std::string& devicePath) 
     return target;
 }
 
-std::unique_ptr<UsbInterface> TcpUsbBulk::CreateInterfaceByName(const std::string& devicePath) {
+std::unique_ptr<BulkTransport> TcpUsbBulk::Open(const std::string& devicePath) {
     const auto target = ParseTarget(devicePath);
     if (!target) {
         SetLastError(EINVAL);
@@ -394,14 +355,14 @@ std::unique_ptr<UsbInterface> TcpUsbBulk::CreateInterfaceByName(const std::strin
     }
     const int fd = Connect(*target);
     if (fd < 0) return nullptr;
-    auto connection = std::make_shared<Connection>();
+    auto connection = std::make_unique<Connection>();
     connection->fd = fd;
     connection->path = devicePath;
     // Commands and replies are small: each must leave at once rather than
     // wait for the ACK of the one before.
     SetOption(fd, IPPROTO_TCP, TCP_NODELAY, 1);
     if (!Handshake(*connection)) return nullptr;  // the connection closes with it
-    return std::make_unique<TcpInterface>(std::move(connection));
+    return std::make_unique<TcpTransport>(std::move(connection));
 }
 
 }  // namespace firmora::platform

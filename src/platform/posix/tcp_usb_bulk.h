@@ -4,21 +4,22 @@
 // brackets: "tcp:[::1]:5554").
 //
 // Opening connects and does the handshake: "FB01" out, "FB" and a two-digit
-// version ("00" is refused) back within two seconds. After that each bulk
-// write is one message (an 8-byte big-endian length, then the payload) and
-// each bulk read takes the next message's payload, up to the buffer's
-// length; the rest of a longer message is what the next read returns. The
-// connection then looks like a fastboot interface: class 0xFF/0x42/0x03 with
-// a bulk IN and a bulk OUT endpoint.
+// version ("00" is refused) back within two seconds. After that each write
+// is one message (an 8-byte big-endian length, then the payload) and each
+// read waits for the next whole message. A message longer than the read's
+// buffer fails with EOVERFLOW and, since its length may be anything a broken
+// peer sends, leaves the stream unframed: every later read fails with EPROTO.
+// The connection describes itself as a fastboot interface: class
+// 0xFF/0x42/0x03 with a bulk IN and a bulk OUT endpoint.
 //
 // Time-outs are in milliseconds (0: no limit) and fail with ETIMEDOUT. A
 // connection the device closed fails reads with ECONNRESET and writes with
 // EPIPE (or ECONNRESET); so does every write after one that timed out part
 // way through a message, since the device can no longer tell where messages
-// begin. A closed handle fails with EBADF. LastError holds errno values.
+// begin. A closed connection fails with EBADF. LastError holds errno values.
 //
-// One connection (an interface and its endpoints) is used by one thread at a
-// time; different connections are independent.
+// One connection is used by one thread at a time; different connections are
+// independent.
 
 #include <cstdint>
 #include <memory>
@@ -50,7 +51,7 @@ public:
     // (ECONNREFUSED, ETIMEDOUT after kConnectMs, ...), and for the handshake
     // ECONNREFUSED when the device closes the connection instead of answering,
     // ETIMEDOUT when it stays silent, EPROTO when it answers something else.
-    std::unique_ptr<UsbInterface> CreateInterfaceByName(const std::string& devicePath) override;
+    std::unique_ptr<BulkTransport> Open(const std::string& devicePath) override;
 };
 
 }  // namespace firmora::platform
