@@ -129,10 +129,18 @@ TEST_F(BackupRestoreTest, RestoreBringsBackWhatAnEfsWipeTookAway) {
     const json before = WaitReport([](const json& r) { return r.value("personality", "") == "normal"; });
     ASSERT_TRUE(before.contains("identity")) << before.dump(2);
 
-    // --- backup
+    // --- backup, naming the ports as Linux users do: the Diag port by a
+    // by-id link, the AT port by a path relative to the working folder.
+    const fs::path byId = folder_.path() / "serial" / "by-id";
+    fs::create_directories(byId);
+    fs::create_symlink(nodes->diag, byId / "usb-Modem_0123-if00");
+    fs::create_symlink(nodes->at, folder_.path() / "at-port");
+    const fs::path relativeAt = (folder_.path() / "at-port").lexically_relative(fs::current_path());
+    ASSERT_TRUE(relativeAt.is_relative()) << relativeAt;
     const fs::path backup = folder_.path() / "backup";
     std::string output;
-    int status = RunFirmora({"backup", "--output", backup.string(), "--diag", nodes->diag, "--at", nodes->at},
+    int status = RunFirmora({"backup", "--output", backup.string(), "--diag", (byId / "usb-Modem_0123-if00").string(),
+                             "--at", relativeAt.string()},
                             output, 60s);
     ASSERT_EQ(status, 0) << output;
     EXPECT_TRUE(HasLine(output, "PASS")) << output;
