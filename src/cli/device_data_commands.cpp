@@ -228,7 +228,7 @@ int Run(Direction direction, const CommandArgs& args, std::ostream& out, std::os
         return deviceExit;
     }
 
-    ConsoleProgress view(out, {.terminal = false, .showTrace = o.verbose});
+    ConsoleProgress view(out, {.terminal = false, .showTrace = o.verbose}, *device->clock);
     engine::RunReporter reporter(view, 0);
     reporter.BeginRun(0);
     engine::DeviceDataTarget target{*device->ports, *device->clock, reporter, *options, *tables, device->diag,

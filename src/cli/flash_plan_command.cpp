@@ -24,6 +24,7 @@
 #include "engine/run_reporter.h"
 #include "package/download_options.h"
 #include "package/options_json.h"
+#include "platform/posix/posix_console.h"
 #include "platform/posix/routing_usb_bulk.h"
 #include "platform/posix/system_clock.h"
 #include "sim/sim_platform.h"
@@ -207,7 +208,11 @@ int RunFlashPlan(const CommandArgs& args, std::ostream& out, std::ostream& err) 
         return targetExit;
     }
 
-    ConsoleProgress view(out, {.terminal = &out == &std::cout && StdoutIsTerminal(), .showTrace = options.verbose});
+    // The bar is paced in real time, also when the device runs on virtual time.
+    const platform::PosixConsole console;
+    const platform::SystemClock viewClock;
+    ConsoleProgress view(out, {.terminal = &out == &std::cout && console.OutputIsTerminal(), .showTrace = options.verbose},
+                         viewClock);
     engine::RunReporter reporter(view, 0);
     out << "Writing " << input.TotalBytes() << " bytes of images to " << package::EscapeVisible(target->description)
         << '\n';
