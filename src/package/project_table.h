@@ -20,8 +20,13 @@ inline constexpr int kProjectZO71_11 = 25;
 inline constexpr int kProjectZI71_15 = 26;
 inline constexpr int kProjectDO78_21 = 27;
 inline constexpr int kProjectDI79_21 = 28;
+inline constexpr int kProjectXL82_31 = 36;
+inline constexpr int kProjectXL83_31 = 37;
+inline constexpr int kProjectXM88_51 = 38;
+inline constexpr int kProjectXM89_51 = 39;
 inline constexpr int kProjectZQ65_Custom = 41;
 inline constexpr int kProjectZP200_EA = 42;
+inline constexpr int kProjectXM88_Custom = 48;
 // The generic package for the chipset rather than one product.
 inline constexpr int kProjectMDM9x15 = 1013;
 
