@@ -1,19 +1,16 @@
 #include "cli/config_check_command.h"
 
 #include <filesystem>
-#include <fstream>
 #include <optional>
 #include <ostream>
-#include <system_error>
 
 #include <nlohmann/json.hpp>
 
+#include "cli/arguments.h"
 #include "cli/config_file.h"
 #include "package/config_parser.h"
-#include "package/default_config.h"
 #include "package/download_options.h"
 #include "package/options_json.h"
-#include "platform/dialogs.h"
 
 namespace firmora::cli {
 namespace {
@@ -38,19 +35,16 @@ int UsageError(std::ostream& err, const std::string& problem) {
 
 // Empty when the arguments are fine, else the problem.
 std::string ParseArgs(const CommandArgs& args, Options& options) {
-    constexpr std::string_view kConfigEq = "--config=";
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
+        std::string value;
         if (arg == "--json") {
             options.json = true;
         } else if (arg == "--help" || arg == "-h") {
             options.help = true;
-        } else if (arg == "--config") {
-            if (i + 1 >= args.size()) return "option --config needs a file";
-            options.config = args[++i];
-        } else if (arg.starts_with(kConfigEq)) {
-            if (arg.size() == kConfigEq.size()) return "option --config needs a file";
-            options.config = arg.substr(kConfigEq.size());
+        } else if (IsOption(arg, "--config")) {
+            if (!TakeValue(args, i, "--config", value)) return "option --config needs a file";
+            options.config = value;
         } else if (arg.starts_with("-")) {
             return "unknown option: " + arg;
         } else {
@@ -110,33 +104,17 @@ int RunConfigCheck(const CommandArgs& args, std::ostream& out, std::ostream& err
         return kExitOk;
     }
 
-    package::DownloadOptions downloadOptions;
-    platform::ScriptedDialogs dialogs;  // records every box, answers with its first button
-    package::ConfigParseResult result;
-    std::string source;
-    if (options.config) {
-        if (const std::string problem = CheckReadableConfig(*options.config); !problem.empty()) {
-            err << "firmora config-check: " << problem << '\n';
-            return kExitUsage;
-        }
-        source = options.config->string();
-        result = package::ParseConfig(*options.config, downloadOptions, dialogs);
-    } else {
-        source = "embedded default Config.ini";
-        result = package::ParseConfigText(package::DefaultConfigText(), downloadOptions, dialogs);
-    }
-
-    std::vector<std::string> messages;
-    for (const auto& shown : dialogs.shown()) messages.push_back(shown.text);
+    const std::optional<ConfigRead> read = ReadConfig("config-check", options.config, err);
+    if (!read) return kExitUsage;
 
     if (options.json) {
-        PrintJson(out, downloadOptions, messages, result);
+        PrintJson(out, read->options, read->messages, read->result);
     } else {
-        PrintText(out, source, downloadOptions, messages, result);
+        PrintText(out, read->source, read->options, read->messages, read->result);
     }
-    if (result.stoppedOnError) {
+    if (read->result.stoppedOnError) {
         err << "firmora config-check: configuration error: "
-            << package::EscapeVisible(result.errorText) << '\n';
+            << package::EscapeVisible(read->result.errorText) << '\n';
         return kExitFailure;
     }
     return kExitOk;

@@ -1,12 +1,9 @@
 #include "cli/console_progress.h"
 
-#include <unistd.h>
-
 #include <algorithm>
-#include <chrono>
-#include <cstdio>
 
 #include "core/reporter.h"
+#include "package/options_json.h"
 
 namespace firmora::cli {
 namespace {
@@ -17,36 +14,10 @@ constexpr const char* kRed = "\x1b[31m";
 constexpr const char* kGreen = "\x1b[32m";
 constexpr const char* kPlain = "\x1b[0m";
 
-uint64_t SteadyMilliseconds() {
-    using namespace std::chrono;
-    return static_cast<uint64_t>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
-}
-
-// Report lines carry file names from a package and bytes from a device; a
-// control character among them must neither break the line apart nor reach
-// the terminal as an escape sequence.
-std::string Printable(const std::string& text) {
-    std::string out;
-    out.reserve(text.size());
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x20 || byte == 0x7f) {
-            char escaped[5];
-            std::snprintf(escaped, sizeof escaped, "\\x%02X", byte);
-            out += escaped;
-        } else {
-            out += c;
-        }
-    }
-    return out;
-}
-
 }  // namespace
 
-bool StdoutIsTerminal() { return ::isatty(STDOUT_FILENO) == 1; }
-
-ConsoleProgress::ConsoleProgress(std::ostream& out, Options options, TickSource ticks)
-    : out_(out), options_(options), ticks_(ticks ? std::move(ticks) : TickSource(SteadyMilliseconds)) {}
+ConsoleProgress::ConsoleProgress(std::ostream& out, Options options, const platform::Clock& clock)
+    : out_(out), options_(options), clock_(clock) {}
 
 void ConsoleProgress::StatusCallback(int /*slot*/, const std::string& text, int kind) {
     if (kind == core::kReportTrace && !options_.showTrace) return;
@@ -70,7 +41,7 @@ void ConsoleProgress::SetGaugePosition(int /*slot*/, int position) {
     std::lock_guard lock(mutex_);
     position_ = std::clamp(position, 0, maximum_);
     if (!options_.terminal || position_ == drawnPosition_) return;
-    const uint64_t now = ticks_();
+    const uint64_t now = clock_.TickCount();
     // The first position and the full bar are always shown; in between at
     // most one redraw per interval.
     if (barVisible_ && position_ < maximum_ && now - lastDrawMs_ < options_.redrawIntervalMs) return;
@@ -95,7 +66,10 @@ void ConsoleProgress::PrintLine(const std::string& text, int kind) {
     if (options_.terminal && kind == core::kReportError) colour = kRed;
     if (options_.terminal && kind == core::kReportSuccess) colour = kGreen;
     if (colour != nullptr) out_ << colour;
-    out_ << Printable(text);
+    // Report lines carry file names from a package and bytes from a device; a
+    // control character among them must neither break the line apart nor
+    // reach the terminal as an escape sequence.
+    out_ << package::EscapeVisible(text);
     if (colour != nullptr) out_ << kPlain;
     out_ << '\n';
     if (wasVisible) DrawBar();

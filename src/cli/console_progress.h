@@ -6,17 +6,14 @@
 // terminal (a pipe, a file, a CI log) only the lines are printed, plainly.
 
 #include <cstdint>
-#include <functional>
 #include <mutex>
 #include <ostream>
 #include <string>
 
 #include "engine/run_view.h"
+#include "platform/clock.h"
 
 namespace firmora::cli {
-
-// Whether the process's standard output is a terminal.
-bool StdoutIsTerminal();
 
 class ConsoleProgress final : public engine::RunView {
 public:
@@ -25,10 +22,8 @@ public:
         bool showTrace = false;  // print kind-0 trace lines too
         uint32_t redrawIntervalMs = 200;
     };
-    // Milliseconds from any fixed start; the rate limit of the bar uses it.
-    using TickSource = std::function<uint64_t()>;
-
-    ConsoleProgress(std::ostream& out, Options options, TickSource ticks = {});
+    // `clock` paces the redraws of the bar.
+    ConsoleProgress(std::ostream& out, Options options, const platform::Clock& clock);
 
     void StatusCallback(int slot, const std::string& text, int kind) override;
     void ErrorCallback(int slot, const std::string& text) override;
@@ -47,7 +42,7 @@ private:
     std::mutex mutex_;  // calls may come from a worker thread
     std::ostream& out_;
     const Options options_;
-    TickSource ticks_;
+    const platform::Clock& clock_;
     int maximum_ = 100;
     int position_ = 0;
     int drawnPosition_ = -1;

@@ -1,30 +1,27 @@
 #include "cli/device_data_commands.h"
 
-#include <exception>
 #include <filesystem>
 #include <memory>
 #include <optional>
 #include <ostream>
 #include <string>
+#include <system_error>
 
 #include "cli/arguments.h"
 #include "cli/config_file.h"
 #include "cli/console_progress.h"
 #include "cli/modem_ports.h"
+#include "cli/simulated_target.h"
 #include "core/reporter.h"
 #include "engine/device_backup.h"
 #include "engine/run_reporter.h"
-#include "package/config_parser.h"
-#include "package/default_config.h"
 #include "package/download_options.h"
 #include "package/options_json.h"
-#include "platform/dialogs.h"
 #include "platform/posix/posix_paths.h"
 #include "platform/posix/posix_serial_ports.h"
 #include "platform/posix/system_clock.h"
 #include "preserve/nv_tables.h"
 #include "sim/sim_platform.h"
-#include "sim/virtual_modem.h"
 
 namespace firmora::cli {
 namespace {
@@ -122,23 +119,24 @@ struct Device {
 };
 
 // A port argument: "COMn", or a device node given a COM number of its own.
+// A node may be named by a relative path or through a link (Linux names
+// modem ports by their /dev/serial/by-id/... links); it is opened by its
+// absolute path, as the working folder plays no part once the run starts.
 std::optional<int> PortNumber(const std::string& text, int nodeNumber, platform::PosixSerialPorts& ports) {
-    if (const std::optional<int> com = ParseComName(text)) return com;
-    if (!text.starts_with("/")) return std::nullopt;
-    ports.MapComPort(nodeNumber, text);
+    if (const std::optional<int> com = platform::ParseComName(text)) return com;
+    std::error_code ec;
+    if (text.empty() || !fs::exists(text, ec)) return std::nullopt;
+    const fs::path node = fs::absolute(text, ec);
+    if (ec) return std::nullopt;
+    ports.MapComPort(nodeNumber, node.string());
     return nodeNumber;
 }
 
 std::unique_ptr<Device> OpenDevice(const Options& o, std::string& problem, int& exitCode) {
     auto device = std::make_unique<Device>();
     if (o.scenario) {
-        try {
-            std::error_code ec;
-            sim::Scenario scenario = fs::exists(*o.scenario, ec) ? sim::Scenario::Load(*o.scenario)
-                                                                 : sim::Scenario::Builtin(*o.scenario);
-            device->simulation = sim::SimPlatform::FromScenario(scenario);
-        } catch (const std::exception& e) {
-            problem = "cannot simulate scenario \"" + *o.scenario + "\": " + e.what();
+        device->simulation = Simulate(*o.scenario, false, problem);
+        if (!device->simulation) {
             exitCode = kExitUsage;
             return nullptr;
         }
@@ -192,23 +190,9 @@ int Run(Direction direction, const CommandArgs& args, std::ostream& out, std::os
     }
 
     // The configuration decides what is saved and how.
-    package::DownloadOptions options;
-    platform::ScriptedDialogs dialogs;
-    package::ConfigParseResult parse;
-    if (o.config) {
-        if (const std::string problem = CheckReadableConfig(*o.config); !problem.empty()) {
-            err << "firmora " << name << ": " << problem << '\n';
-            return kExitUsage;
-        }
-        parse = package::ParseConfig(*o.config, options, dialogs);
-    } else {
-        parse = package::ParseConfigText(package::DefaultConfigText(), options, dialogs);
-    }
-    for (const auto& shown : dialogs.shown()) err << "Warning: " << package::EscapeVisible(shown.text) << '\n';
-    if (parse.stoppedOnError) {
-        err << "firmora " << name << ": configuration error: " << package::EscapeVisible(parse.errorText) << '\n';
-        return kExitFailure;
-    }
+    int configExit = kExitFailure;
+    const std::optional<package::DownloadOptions> options = ConfigForRun(name, o.config, err, configExit);
+    if (!options) return configExit;
 
     // The NV item lists ship beside the program.
     platform::PosixPaths paths;
@@ -244,10 +228,10 @@ int Run(Direction direction, const CommandArgs& args, std::ostream& out, std::os
         return deviceExit;
     }
 
-    ConsoleProgress view(out, {.terminal = false, .showTrace = o.verbose});
+    ConsoleProgress view(out, {.terminal = false, .showTrace = o.verbose}, *device->clock);
     engine::RunReporter reporter(view, 0);
     reporter.BeginRun(0);
-    engine::DeviceDataTarget target{*device->ports, *device->clock, reporter, options, *tables, device->diag,
+    engine::DeviceDataTarget target{*device->ports, *device->clock, reporter, *options, *tables, device->diag,
                                     device->at};
     out << (direction == Direction::Backup ? "Saving the data of " : "Writing back the data of ")
         << package::EscapeVisible(device->description) << (direction == Direction::Backup ? " into " : " from ")

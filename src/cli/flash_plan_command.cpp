@@ -22,10 +22,9 @@
 #include "download/fastboot_plan.h"
 #include "download/plan_input.h"
 #include "engine/run_reporter.h"
-#include "package/config_parser.h"
 #include "package/download_options.h"
 #include "package/options_json.h"
-#include "platform/dialogs.h"
+#include "platform/posix/posix_console.h"
 #include "platform/posix/routing_usb_bulk.h"
 #include "platform/posix/system_clock.h"
 #include "sim/sim_platform.h"
@@ -132,10 +131,8 @@ std::map<std::string, sim::Partition> Partitions(sim::SimPlatform& simulation) {
 std::unique_ptr<Target> ChooseTarget(const Options& options, std::string& problem, int& exitCode) {
     auto target = std::make_unique<Target>();
     if (options.scenario) {
-        try {
-            target->simulation = sim::SimPlatform::FromScenario(BootloaderScenario(*options.scenario));
-        } catch (const std::exception& e) {
-            problem = "cannot simulate scenario \"" + *options.scenario + "\": " + e.what();
+        target->simulation = Simulate(*options.scenario, true, problem);
+        if (!target->simulation) {
             exitCode = kExitUsage;
             return nullptr;
         }
@@ -188,24 +185,14 @@ int RunFlashPlan(const CommandArgs& args, std::ostream& out, std::ostream& err) 
     }
 
     // The configuration, read as the tool reads it at start-up.
-    if (const std::string problem = CheckReadableConfig(*options.config); !problem.empty()) {
-        err << "firmora flash-plan: " << problem << '\n';
-        return kExitUsage;
-    }
-    package::DownloadOptions downloadOptions;
-    platform::ScriptedDialogs dialogs;
-    const package::ConfigParseResult parse = package::ParseConfig(*options.config, downloadOptions, dialogs);
-    for (const auto& shown : dialogs.shown()) {
-        err << "Warning: " << package::EscapeVisible(shown.text) << '\n';
-    }
-    if (parse.stoppedOnError) {
-        err << "firmora flash-plan: configuration error: " << package::EscapeVisible(parse.errorText) << '\n';
-        return kExitFailure;
-    }
+    int configExit = kExitFailure;
+    const std::optional<package::DownloadOptions> downloadOptions =
+        ConfigForRun("flash-plan", options.config, err, configExit);
+    if (!downloadOptions) return configExit;
 
     // Every image it names, before any device is touched.
     const fs::path imageFolder = fs::absolute(*options.config).parent_path();
-    const download::PlanInputResult built = download::BuildPlanInput(downloadOptions, imageFolder);
+    const download::PlanInputResult built = download::BuildPlanInput(*downloadOptions, imageFolder);
     std::string imageProblem = built.ok() ? CheckNotEmpty(built.input) : built.error;
     if (!imageProblem.empty()) {
         err << "firmora flash-plan: " << package::EscapeVisible(imageProblem) << '\n';
@@ -221,7 +208,11 @@ int RunFlashPlan(const CommandArgs& args, std::ostream& out, std::ostream& err) 
         return targetExit;
     }
 
-    ConsoleProgress view(out, {.terminal = &out == &std::cout && StdoutIsTerminal(), .showTrace = options.verbose});
+    // The bar is paced in real time, also when the device runs on virtual time.
+    const platform::PosixConsole console;
+    const platform::SystemClock viewClock;
+    ConsoleProgress view(out, {.terminal = &out == &std::cout && console.OutputIsTerminal(), .showTrace = options.verbose},
+                         viewClock);
     engine::RunReporter reporter(view, 0);
     out << "Writing " << input.TotalBytes() << " bytes of images to " << package::EscapeVisible(target->description)
         << '\n';

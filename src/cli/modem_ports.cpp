@@ -54,12 +54,4 @@ std::optional<ModemPorts> DiscoverModemPorts(platform::DeviceEnumerator& devices
     return found;
 }
 
-std::optional<int> ParseComName(const std::string& text) {
-    if (text.size() < 4) return std::nullopt;
-    for (size_t i = 0; i < 3; ++i) {
-        if (std::toupper(static_cast<unsigned char>(text[i])) != "COM"[i]) return std::nullopt;
-    }
-    return Number(std::string_view(text).substr(3));
-}
-
 }  // namespace firmora::cli

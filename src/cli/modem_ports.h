@@ -1,7 +1,6 @@
 #pragma once
 // Which COM ports of the present devices are a modem's Diag and AT ports,
-// judged by their friendly names, and how a user names a port on the
-// command line.
+// judged by their friendly names.
 
 #include <optional>
 #include <string>
@@ -23,8 +22,5 @@ std::optional<int> ComNumberOfFriendlyName(const std::string& friendlyName);
 // whose name holds "AT" as a word. nullopt (with `problem` set) when either
 // is missing.
 std::optional<ModemPorts> DiscoverModemPorts(platform::DeviceEnumerator& devices, std::string& problem);
-
-// "COM5" (any case) gives 5; nullopt for anything else.
-std::optional<int> ParseComName(const std::string& text);
 
 }  // namespace firmora::cli

@@ -1,15 +1,22 @@
 #include "cli/simulated_target.h"
 
+#include <exception>
 #include <filesystem>
 #include <system_error>
 
+#include "platform/posix/posix_paths.h"
+
 namespace firmora::cli {
 
-sim::Scenario BootloaderScenario(const std::string& nameOrFile) {
+sim::Scenario ScenarioNamed(const std::string& nameOrFile) {
     std::error_code ec;
-    // A path that exists is a file; anything else names a shipped scenario.
-    sim::Scenario scenario = std::filesystem::exists(nameOrFile, ec) ? sim::Scenario::Load(nameOrFile)
-                                                                     : sim::Scenario::Builtin(nameOrFile);
+    if (std::filesystem::exists(nameOrFile, ec)) return sim::Scenario::Load(nameOrFile);
+    platform::PosixPaths paths;
+    return sim::Scenario::Builtin(paths.ProgramFolder() / sim::kScenarioFolder, nameOrFile);
+}
+
+sim::Scenario BootloaderScenario(const std::string& nameOrFile) {
+    sim::Scenario scenario = ScenarioNamed(nameOrFile);
     nlohmann::json json = scenario.json;
     json["usb"]["personality"] = "bootloader";
     // A device of a multi-device scenario may name its own personality.
@@ -21,6 +28,15 @@ sim::Scenario BootloaderScenario(const std::string& nameOrFile) {
         }
     }
     return sim::Scenario::FromJson(std::move(json), scenario.name);
+}
+
+std::unique_ptr<sim::SimPlatform> Simulate(const std::string& nameOrFile, bool inBootloader, std::string& problem) {
+    try {
+        return sim::SimPlatform::FromScenario(inBootloader ? BootloaderScenario(nameOrFile) : ScenarioNamed(nameOrFile));
+    } catch (const std::exception& e) {
+        problem = "cannot simulate scenario \"" + nameOrFile + "\": " + e.what();
+        return nullptr;
+    }
 }
 
 std::vector<std::string> ChangedPartitions(const std::map<std::string, sim::Partition>& before,

@@ -1,6 +1,7 @@
 #include "platform/private_profile.h"
 
 #include <cerrno>
+#include <charconv>
 #include <limits>
 
 #include "platform/files.h"
@@ -75,18 +76,16 @@ std::optional<int32_t> ParseDecimalInt32(std::string_view text) {
         negative = text.front() == '-';
         text.remove_prefix(1);
     }
-    if (text.empty()) return std::nullopt;
-    // Accumulate as a negative number so that INT32_MIN fits.
-    int64_t magnitude = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9') return std::nullopt;
-        magnitude = magnitude * 10 + (c - '0');
-        if (magnitude > static_cast<int64_t>(std::numeric_limits<int32_t>::max()) + 1) {
-            return std::nullopt;
-        }
+    // Digits only after the one sign: from_chars would take a second "-".
+    if (text.empty() || text.front() < '0' || text.front() > '9') return std::nullopt;
+    uint32_t magnitude = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), magnitude);
+    if (ec != std::errc() || end != text.data() + text.size()) return std::nullopt;
+    // INT32_MIN has one more than INT32_MAX.
+    const int64_t value = negative ? -static_cast<int64_t>(magnitude) : static_cast<int64_t>(magnitude);
+    if (value > std::numeric_limits<int32_t>::max() || value < std::numeric_limits<int32_t>::min()) {
+        return std::nullopt;
     }
-    const int64_t value = negative ? -magnitude : magnitude;
-    if (value > std::numeric_limits<int32_t>::max()) return std::nullopt;
     return static_cast<int32_t>(value);
 }
 

@@ -1,6 +1,7 @@
 #include "platform/serial_ports.h"
 
 #include <cctype>
+#include <charconv>
 
 namespace firmora::platform {
 
@@ -34,13 +35,12 @@ std::optional<int> ParseComName(const std::string& deviceName) {
         if (std::toupper(static_cast<unsigned char>(name[i])) != "COM"[i]) return std::nullopt;
     }
     name.remove_prefix(3);
-    if (name.size() > 6 || name[0] == '0') return std::nullopt;
+    // Digits only: from_chars alone would take a sign.
+    if (name.size() > 6 || name[0] < '1' || name[0] > '9') return std::nullopt;
     int number = 0;
-    for (char c : name) {
-        if (c < '0' || c > '9') return std::nullopt;
-        number = number * 10 + (c - '0');
-    }
-    return number > 0 ? std::optional<int>(number) : std::nullopt;
+    const auto [end, ec] = std::from_chars(name.data(), name.data() + name.size(), number);
+    if (ec != std::errc() || end != name.data() + name.size()) return std::nullopt;
+    return number;
 }
 
 }  // namespace firmora::platform

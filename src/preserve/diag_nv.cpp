@@ -11,6 +11,7 @@
 
 #include "link/diag_commands.h"
 #include "link/diag_nv_packet.h"
+#include "package/project_table.h"
 #include "preserve/nv_backup_file.h"
 #include "preserve/nv_status.h"
 
@@ -38,11 +39,14 @@ bool OneOf(int value, std::initializer_list<int> set) {
 }
 
 bool IsCdmaProject(const package::DownloadOptions& o) {
-    return o.PlatformType == 2 || OneOf(o.ProjectIndex, {36, 37, 38, 39, 41, 48});
+    using namespace package;
+    return o.PlatformType == 2 || OneOf(o.ProjectIndex, {kProjectXL82_31, kProjectXL83_31, kProjectXM88_51,
+                                                         kProjectXM89_51, kProjectZQ65_Custom, kProjectXM88_Custom});
 }
 
 bool SavesUitItems(const package::DownloadOptions& o) {
-    return !o.UIT_NewWays && OneOf(o.ProjectIndex, {38, 39, 48});
+    using namespace package;
+    return !o.UIT_NewWays && OneOf(o.ProjectIndex, {kProjectXM88_51, kProjectXM89_51, kProjectXM88_Custom});
 }
 
 // The item number as the requests carry it: its low two bytes.
@@ -262,7 +266,7 @@ void WriteConfiguredItem(NvSession& s, uint16_t number, const std::string& numbe
 }  // namespace
 
 bool IsVendorNvVariant(const package::DownloadOptions& options) {
-    return options.ProjectIndex == 12 && options.IsVendrix;
+    return options.ProjectIndex == package::kProjectDE78_11 && options.IsVendrix;
 }
 
 void PrepareNvTable(const package::DownloadOptions& options, const ProductNvTables& tables, DiagNvState& state) {
@@ -284,7 +288,9 @@ void PrepareNvTable(const package::DownloadOptions& options, const ProductNvTabl
     };
     if (IsCdmaProject(options)) {
         append(CdmaNvTable());
-        if (options.RTRECFG && OneOf(options.ProjectIndex, {36, 37})) append(CdmaIdentityNvTable());
+        if (options.RTRECFG && OneOf(options.ProjectIndex, {package::kProjectXL82_31, package::kProjectXL83_31})) {
+            append(CdmaIdentityNvTable());
+        }
     } else if (options.PlatformType == 3) {
         append(tables.lte);
     } else {

@@ -4,6 +4,8 @@
 #include <stdexcept>
 #include <utility>
 
+#include "package/options_json.h"
+
 namespace firmora::sim {
 
 namespace {
@@ -54,17 +56,7 @@ std::string Hex(uint64_t value) {
 }
 
 std::string Printable(const std::string& command) {
-    std::string text;
-    for (size_t i = 0; i < command.size() && i < kLoggedCommand; ++i) {
-        const unsigned char c = static_cast<unsigned char>(command[i]);
-        if (c >= 0x20 && c < 0x7F && c != '\\') {
-            text += static_cast<char>(c);
-        } else {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\x%02X", c);
-            text += escaped;
-        }
-    }
+    std::string text = package::EscapeVisible(std::string_view(command).substr(0, kLoggedCommand));
     if (command.size() > kLoggedCommand) text += "...";
     return text;
 }

@@ -118,18 +118,18 @@ Scenario Scenario::Load(const std::string& path) {
     return Checked(std::move(resolved), file.stem().string(), path);
 }
 
-Scenario Scenario::FromJson(nlohmann::json json, std::string name) {
+Scenario Scenario::FromJson(nlohmann::json json, std::string name, const fs::path& folder) {
     const std::string label = "scenario " + name;
-    nlohmann::json resolved = Resolve(std::move(json), FIRMORA_SCENARIO_DIR, label, 0);
+    nlohmann::json resolved = Resolve(std::move(json), folder, label, 0);
     return Checked(std::move(resolved), std::move(name), label);
 }
 
-Scenario Scenario::Builtin(const std::string& name) {
+Scenario Scenario::Builtin(const fs::path& folder, const std::string& name) {
     const bool plain = !name.empty() && name.find_first_not_of("abcdefghijklmnopqrstuvwxyz"
                                                                "ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789-_") ==
                                             std::string::npos;
     if (!plain) throw std::runtime_error("no shipped scenario is called \"" + name + "\"");
-    const fs::path file = fs::path(FIRMORA_SCENARIO_DIR) / (name + ".json");
+    const fs::path file = folder / (name + ".json");
     std::error_code ec;
     if (!fs::is_regular_file(file, ec)) throw std::runtime_error("no shipped scenario is called \"" + name + "\"");
     return Load(file.string());

@@ -9,6 +9,7 @@
 // serialises every call, including the scheduler's callbacks, with one lock.
 
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
@@ -20,6 +21,9 @@
 #include "sim/scheduler.h"
 
 namespace firmora::sim {
+
+// The shipped scenarios' folder beside the program.
+inline constexpr const char* kScenarioFolder = "scenarios";
 
 class AtDeviceState;
 class DiagDeviceState;
@@ -52,9 +56,12 @@ struct Scenario {
     // Reads a scenario file; throws std::runtime_error with a clear message
     // on a missing file, bad JSON or a key of the wrong type.
     static Scenario Load(const std::string& path);
-    static Scenario FromJson(nlohmann::json json, std::string name = "inline");
-    // The shipped example of that name ("default" -> sim/scenarios/default.json).
-    static Scenario Builtin(const std::string& name);
+    // A scenario given as JSON; a relative "extends" names a file in `folder`.
+    static Scenario FromJson(nlohmann::json json, std::string name = "inline",
+                             const std::filesystem::path& folder = {});
+    // The shipped scenario of that name in `folder` ("default" -> default.json),
+    // the scenarios folder beside the program (kScenarioFolder).
+    static Scenario Builtin(const std::filesystem::path& folder, const std::string& name);
 
     // The devices the scenario describes: one per entry of its "devices"
     // array, each entry merged over the rest of the scenario; else itself.

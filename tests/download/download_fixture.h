@@ -33,7 +33,7 @@ protected:
     void Use(const nlohmann::json& overrides = nlohmann::json::object()) {
         nlohmann::json scenario = {{"extends", "default"}, {"usb", {{"personality", "bootloader"}}}};
         scenario.merge_patch(overrides);
-        sim = sim::SimPlatform::FromScenario(sim::Scenario::FromJson(scenario));
+        sim = sim::SimPlatform::FromScenario(sim::Scenario::FromJson(scenario, "inline", FIRMORA_SCENARIO_DIR));
         adb = AdbApi::Bind(sim->usbBulk());
         client = std::make_unique<FastbootClient>(adb, reporter, sim->clock());
         plan = std::make_unique<FastbootPlan>(*client, sim->devices(), reporter, sim->clock());

@@ -17,7 +17,7 @@ namespace {
 std::unique_ptr<sim::SimPlatform> Platform(const std::string& base, const nlohmann::json& usb) {
     nlohmann::json scenario = {{"extends", base}, {"usb", {{"personality", "bootloader"}}}};
     scenario["usb"].update(usb);
-    return sim::SimPlatform::FromScenario(sim::Scenario::FromJson(scenario));
+    return sim::SimPlatform::FromScenario(sim::Scenario::FromJson(scenario, "inline", FIRMORA_SCENARIO_DIR));
 }
 
 TEST(FastbootInterface, FindsTheBootLoadersInterfaceAndTellsTheFirstOfACompositeDevice) {

@@ -109,7 +109,7 @@ private:
 class DeviceBackupTest : public ::testing::Test {
 protected:
     void Plug(const json& overrides, const std::string& base = "default") {
-        json scenario = sim::Scenario::Builtin(base).json;
+        json scenario = sim::Scenario::Builtin(FIRMORA_SCENARIO_DIR, base).json;
         scenario.merge_patch(overrides);
         simulation = sim::SimPlatform::FromScenario(sim::Scenario::FromJson(scenario, "device-backup"));
     }

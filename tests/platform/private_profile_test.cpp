@@ -83,14 +83,14 @@ TEST(IniDocumentRead, GetIntAcceptsOnlySignedDecimalNumbersThatFit) {
     const IniDocument doc = IniDocument::Parse(
         "[n]\n"
         "a=42\n b = -7 \nc=+5\nd=\"13\"\ne=2147483647\nf=-2147483648\n"
-        "g=2147483648\nh=0x10\ni=12abc\nj=1.5\nk=\nl=-\nm= 1 2\n");
+        "g=2147483648\nh=0x10\ni=12abc\nj=1.5\nk=\nl=-\nm= 1 2\no=+-5\np=99999999999\n");
     EXPECT_EQ(doc.GetInt("n", "a", -1), 42);
     EXPECT_EQ(doc.GetInt("n", "b", -1), -7);
     EXPECT_EQ(doc.GetInt("n", "c", -1), 5);
     EXPECT_EQ(doc.GetInt("n", "d", -1), 13);
     EXPECT_EQ(doc.GetInt("n", "e", -1), 2147483647);
     EXPECT_EQ(doc.GetInt("n", "f", -1), -2147483647 - 1);
-    for (const char* key : {"g", "h", "i", "j", "k", "l", "m", "missing"}) {
+    for (const char* key : {"g", "h", "i", "j", "k", "l", "m", "o", "p", "missing"}) {
         EXPECT_EQ(doc.GetInt("n", key, 255), 255) << key;
     }
 }

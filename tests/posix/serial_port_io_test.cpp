@@ -1,6 +1,8 @@
 // Reads, writes, purges and hang-ups of a POSIX serial port against a
-// pseudo-terminal. Time bounds are generous: these tests run in real time and
-// only tell waiting from not waiting; exact timing belongs in a benchmark.
+// pseudo-terminal. These tests run in real time, on loaded machines and under
+// sanitizers, so they assert no speed: a read that must not wait is given a
+// time-out far longer than kGenerous, and kGenerous only tells returning from
+// waiting out that time-out. Exact timing belongs in a benchmark.
 
 #include <cerrno>
 #include <chrono>
@@ -21,7 +23,9 @@ using Ms = std::chrono::milliseconds;
 using testing::PtyPair;
 
 constexpr SerialTimeouts kImmediate{kTimeoutMax, 0, 0, 0, 0};
-constexpr auto kGenerous = 5s;
+constexpr auto kGenerous = 30s;
+// A read time-out that no passing run comes near (two minutes).
+constexpr uint32_t kLongWaitMs = 120'000;
 
 class SerialPortIoTest : public ::testing::Test {
 protected:
@@ -96,7 +100,7 @@ TEST_F(SerialPortIoTest, ImmediateReadReturnsAtOnceWithWhatHasArrived) {
     ReadResult r = ReadUnder(kImmediate, 16);
     EXPECT_TRUE(r.ok);
     EXPECT_EQ(r.bytes, "");
-    EXPECT_LT(r.took, 1s);
+    EXPECT_LT(r.took, kGenerous);
 
     ASSERT_TRUE(pty_.Send("OK\r\n"));
     WaitQueued(4);
@@ -106,7 +110,7 @@ TEST_F(SerialPortIoTest, ImmediateReadReturnsAtOnceWithWhatHasArrived) {
 }
 
 TEST_F(SerialPortIoTest, FirstByteModeWaitsOnlyForTheFirstByte) {
-    const SerialTimeouts firstByte{kTimeoutMax, kTimeoutMax, 10000, 0, 0};
+    const SerialTimeouts firstByte{kTimeoutMax, kTimeoutMax, kLongWaitMs, 0, 0};
     {
         auto device = SendLater(50ms, "A");
         const ReadResult r = ReadUnder(firstByte, 16);
@@ -172,12 +176,12 @@ TEST_F(SerialPortIoTest, HangUpFailsReadsAndWritesWithIoError) {
         EXPECT_EQ(LastError(), static_cast<uint32_t>(EIO));
         EXPECT_LT(r.took, kGenerous);
     }
-    for (const SerialTimeouts& t : {kImmediate, SerialTimeouts{kTimeoutMax, kTimeoutMax, 1000, 0, 0}}) {
+    for (const SerialTimeouts& t : {kImmediate, SerialTimeouts{kTimeoutMax, kTimeoutMax, kLongWaitMs, 0, 0}}) {
         SetLastError(0);
         const ReadResult r = ReadUnder(t, 10);
         EXPECT_FALSE(r.ok);
         EXPECT_EQ(LastError(), static_cast<uint32_t>(EIO));
-        EXPECT_LT(r.took, 500ms);
+        EXPECT_LT(r.took, kGenerous);
     }
     const uint8_t byte = 'A';
     size_t written = 9;

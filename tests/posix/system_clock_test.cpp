@@ -42,20 +42,24 @@ TEST(SystemClock, AtTheNaturalRateFollowsTheRealClocks) {
 }
 
 TEST(SystemClock, AScaledClockRunsFastInSleepTicksAndWallTimeAlike) {
-    SystemClock clock(10.0);
+    // A minute of the clock's time is 60 ms of real time; unscaled it would
+    // be a minute, far beyond the bound below, which only tells the two apart.
+    constexpr double kScale = 1000.0;
+    SystemClock clock(kScale);
     const auto start = steady_clock::now();
     const uint64_t ticks = clock.TickCount();
     const int64_t wall = clock.WallSeconds();
-    clock.Sleep(3000);
+    clock.Sleep(60'000);
     const int64_t real = RealMsSince(start);
-    EXPECT_GE(real, 250);
-    EXPECT_LT(real, 2500);
+    EXPECT_GE(real, 55);
+    EXPECT_LT(real, 30'000);
+    // The ticks moved by the scaled real time that passed, however long that was.
     const uint64_t elapsedTicks = clock.TickCount() - ticks;
-    EXPECT_GE(elapsedTicks, 3000u);
-    EXPECT_LT(elapsedTicks, 25000u);
+    EXPECT_GE(elapsedTicks, 60'000u);
+    EXPECT_LE(elapsedTicks, static_cast<uint64_t>((RealMsSince(start) + 1) * kScale));
     // Wall time moves with the ticks, not with the real clock.
     const int64_t elapsedWall = clock.WallSeconds() - wall;
-    EXPECT_GE(elapsedWall, 2);
+    EXPECT_GE(elapsedWall, 59);
     EXPECT_LE(elapsedWall, static_cast<int64_t>(elapsedTicks / 1000) + 1);
 }
 

@@ -33,7 +33,7 @@ constexpr uint32_t kEnoent = 2;
 class SimPlatformTest : public ::testing::Test {
 protected:
     void Use(const std::string& scenario) {
-        sim = SimPlatform::FromScenario(Scenario::Builtin(scenario));
+        sim = SimPlatform::FromScenario(Scenario::Builtin(FIRMORA_SCENARIO_DIR, scenario));
         sim->devices().SetChangeHandler([this](const platform::DeviceChangeEvent& e) {
             changes.push_back({sim->clock().TickCount(), e});
         });

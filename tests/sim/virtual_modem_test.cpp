@@ -29,7 +29,7 @@ protected:
     };
 
     void Plug(const json& overrides = json::object()) {
-        json scenario = Scenario::Builtin("default").json;
+        json scenario = Scenario::Builtin(FIRMORA_SCENARIO_DIR, "default").json;
         scenario.merge_patch(overrides);
         modem = std::make_unique<VirtualModem>(Scenario::FromJson(scenario, "test"), scheduler);
         modem->SetBusListener([this](const BusEvent& e) { events.push_back({clock.TickCount(), e}); });
@@ -246,7 +246,7 @@ TEST_F(ScenarioFileTest, EveryShippedScenarioLoads) {
     for (const auto& entry : std::filesystem::directory_iterator(FIRMORA_SCENARIO_DIR)) {
         if (entry.path().extension() != ".json") continue;
         ++count;
-        EXPECT_NO_THROW(Scenario::Builtin(entry.path().stem().string())) << entry.path();
+        EXPECT_NO_THROW(Scenario::Builtin(FIRMORA_SCENARIO_DIR, entry.path().stem().string())) << entry.path();
     }
     EXPECT_GE(count, 6u);
 }
@@ -268,7 +268,7 @@ TEST_F(ScenarioFileTest, MistakesAreReportedWithTheFileAndThePlace) {
     EXPECT_NE(ErrorOf(handler).find(handler + ": "), std::string::npos);
     EXPECT_NE(ErrorOf(handler).find("cfun"), std::string::npos) << ErrorOf(handler);
 
-    EXPECT_THROW(Scenario::Builtin("../default"), std::runtime_error);
+    EXPECT_THROW(Scenario::Builtin(FIRMORA_SCENARIO_DIR, "../default"), std::runtime_error);
 }
 
 TEST_F(ScenarioFileTest, ExtendsMergesOverItsBaseAndDevicesSplitIntoOneScenarioEach) {

@@ -42,6 +42,11 @@ namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using json = nlohmann::json;
 
+// Limits on waits for events: long enough for a loaded machine under
+// sanitizers (a backup or restore takes close to a minute of real AT waits).
+constexpr auto kGenerous = 30s;
+constexpr auto kGenerousRun = 300s;
+
 constexpr const char* kWipedImei = "000000000000000";
 
 // The serial ports firmora-sim printed for the modem's normal personality.
@@ -91,7 +96,7 @@ protected:
 
     // The report once `ready` holds for it (the simulator writes it just
     // after it prints a line); the last one read when the limit passes.
-    json WaitReport(const std::function<bool(const json&)>& ready, std::chrono::milliseconds limit = 5s) {
+    json WaitReport(const std::function<bool(const json&)>& ready, std::chrono::milliseconds limit = kGenerous) {
         const auto until = std::chrono::steady_clock::now() + limit;
         json report;
         for (;;) {
@@ -108,7 +113,7 @@ protected:
         args.insert(args.begin(), firmora_.string());
         Child tool(std::move(args));
         output = tool.ReadToEnd(limit);
-        return tool.WaitExit(1s);
+        return tool.WaitExit(kGenerous);
     }
 
     fs::path sim_ = ProgramBeside("firmora-sim");
@@ -129,11 +134,19 @@ TEST_F(BackupRestoreTest, RestoreBringsBackWhatAnEfsWipeTookAway) {
     const json before = WaitReport([](const json& r) { return r.value("personality", "") == "normal"; });
     ASSERT_TRUE(before.contains("identity")) << before.dump(2);
 
-    // --- backup
+    // --- backup, naming the ports as Linux users do: the Diag port by a
+    // by-id link, the AT port by a path relative to the working folder.
+    const fs::path byId = folder_.path() / "serial" / "by-id";
+    fs::create_directories(byId);
+    fs::create_symlink(nodes->diag, byId / "usb-Modem_0123-if00");
+    fs::create_symlink(nodes->at, folder_.path() / "at-port");
+    const fs::path relativeAt = (folder_.path() / "at-port").lexically_relative(fs::current_path());
+    ASSERT_TRUE(relativeAt.is_relative()) << relativeAt;
     const fs::path backup = folder_.path() / "backup";
     std::string output;
-    int status = RunFirmora({"backup", "--output", backup.string(), "--diag", nodes->diag, "--at", nodes->at},
-                            output, 60s);
+    int status = RunFirmora({"backup", "--output", backup.string(), "--diag", (byId / "usb-Modem_0123-if00").string(),
+                             "--at", relativeAt.string()},
+                            output, kGenerousRun);
     ASSERT_EQ(status, 0) << output;
     EXPECT_TRUE(HasLine(output, "PASS")) << output;
     const json manifest = json::parse(platform::ReadWholeFile(backup / "manifest.json").value_or(""), nullptr, false);
@@ -213,7 +226,7 @@ TEST_F(BackupRestoreTest, RestoreBringsBackWhatAnEfsWipeTookAway) {
     fs::remove(partial / "manifest.json");
     const std::optional<std::string> untouched = platform::ReadWholeFile(report_);
     status = RunFirmora({"restore", "--input", partial.string(), "--diag", nodes->diag, "--at", nodes->at},
-                        output, 60s);
+                        output, kGenerousRun);
     EXPECT_EQ(status, 1) << output;
     EXPECT_NE(output.find("holds no complete backup"), std::string::npos) << output;
     EXPECT_EQ(platform::ReadWholeFile(report_), untouched);
@@ -248,7 +261,7 @@ TEST_F(BackupRestoreTest, RestoreBringsBackWhatAnEfsWipeTookAway) {
     EXPECT_EQ(restored.at("rfnv"), original.at("rfnv"));
 
     sim.Signal(SIGTERM);
-    EXPECT_EQ(sim.WaitExit(5s), 0);
+    EXPECT_EQ(sim.WaitExit(kGenerous), 0);
 }
 
 }  // namespace

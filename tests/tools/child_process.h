@@ -64,7 +64,7 @@ public:
 
     // The next line matching `pattern` (earlier lines are kept in seen()).
     std::optional<std::smatch> WaitLine(const std::string& pattern,
-                                        std::chrono::milliseconds limit = std::chrono::seconds(10)) {
+                                        std::chrono::milliseconds limit = std::chrono::seconds(30)) {
         const std::regex re(pattern);
         const auto until = SteadyClock::now() + limit;
         for (;;) {

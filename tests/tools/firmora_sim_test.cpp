@@ -46,6 +46,10 @@ namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using SteadyClock = std::chrono::steady_clock;
 
+// How long a test waits for an event before it gives up: long enough for a
+// loaded machine under sanitizers. Tests assert no speed; benchmarks measure it.
+constexpr auto kGenerous = 30s;
+
 // ---------------------------------------------------------------- scheduler
 
 // Names of callbacks in the order they ran, with a wait for a count.
@@ -59,7 +63,7 @@ struct RunLog {
         names.push_back(name);
         changed.notify_all();
     }
-    bool WaitFor(size_t count, std::chrono::milliseconds limit = 3s) {
+    bool WaitFor(size_t count, std::chrono::milliseconds limit = kGenerous) {
         std::unique_lock<std::mutex> lock(mutex);
         return changed.wait_for(lock, limit, [&] { return names.size() >= count; });
     }
@@ -94,21 +98,24 @@ TEST(RealtimeScheduler, RunsCallbacksInDueOrderUnderTheModemLock) {
 
 TEST(RealtimeScheduler, TimeScaleShortensDelaysAndStopIsPrompt) {
     std::mutex modemLock;
-    RealtimeScheduler scheduler(modemLock, 50.0);
+    // A minute of modem time is 60 ms of real time; the bounds only tell a
+    // scaled delay from an unscaled one, and a prompt Stop from one that
+    // waits for a callback due in days.
+    RealtimeScheduler scheduler(modemLock, 1000.0);
     scheduler.Start();
     RunLog log;
     const auto start = SteadyClock::now();
-    scheduler.After(2000, [&] { log.Add("due"); });
-    scheduler.After(600'000, [&] { log.Add("never"); });
+    scheduler.After(60'000, [&] { log.Add("due"); });
+    scheduler.After(600'000'000, [&] { log.Add("never"); });
     ASSERT_TRUE(log.WaitFor(1));
     const auto took = SteadyClock::now() - start;
-    EXPECT_GE(took, 20ms);
-    EXPECT_LT(took, 1500ms);
-    EXPECT_GE(scheduler.NowMs(), 2000u);
+    EXPECT_GE(took, 55ms);
+    EXPECT_LT(took, kGenerous);
+    EXPECT_GE(scheduler.NowMs(), 60'000u);
 
     const auto stopping = SteadyClock::now();
     scheduler.Stop();
-    EXPECT_LT(SteadyClock::now() - stopping, 500ms);
+    EXPECT_LT(SteadyClock::now() - stopping, kGenerous);
     scheduler.After(0, [&] { log.Add("after stop"); });
     EXPECT_EQ(scheduler.Pending(), 0u);
     EXPECT_EQ(log.names, std::vector<std::string>{"due"});
@@ -135,18 +142,18 @@ protected:
     }
     bool WaitFromHost(const std::string& text) {
         std::unique_lock<std::mutex> lock(mutex_);
-        return changed_.wait_for(lock, 3s, [&] { return fromHost_ == text; });
+        return changed_.wait_for(lock, kGenerous, [&] { return fromHost_ == text; });
     }
     bool WaitConnected(bool connected) {
-        const auto until = SteadyClock::now() + 3s;
+        const auto until = SteadyClock::now() + kGenerous;
         while (bridge_.HostConnected() != connected) {
             if (SteadyClock::now() > until) return false;
             std::this_thread::sleep_for(5ms);
         }
         return true;
     }
-    // What the host reads within a short wait.
-    static std::string HostRead(int fd, int waitMs = 2000) {
+    // What the host reads, waiting for it to arrive.
+    static std::string HostRead(int fd, int waitMs = 30'000) {
         pollfd p{fd, POLLIN, 0};
         if (::poll(&p, 1, waitMs) != 1) return "";
         char buffer[256];
@@ -194,17 +201,16 @@ TEST_F(PtyBridgeTest, IdlesWithoutSpinningAndHangsUpTheHost) {
     const auto cpuUs = [](const rusage& r) {
         return (r.ru_utime.tv_sec + r.ru_stime.tv_sec) * 1'000'000LL + r.ru_utime.tv_usec + r.ru_stime.tv_usec;
     };
-    EXPECT_LT(cpuUs(after) - cpuUs(before), 150'000);
+    // A poll loop that spun would take about the whole half second.
+    EXPECT_LT(cpuUs(after) - cpuUs(before), 250'000);
 
     const int host = OpenHost();
     ASSERT_GE(host, 0);
     ASSERT_TRUE(WaitConnected(true));
-    const auto start = SteadyClock::now();
     bridge_.Hangup();
     pollfd p{host, POLLIN, 0};
-    ASSERT_EQ(::poll(&p, 1, 2000), 1);
+    ASSERT_EQ(::poll(&p, 1, 30'000), 1);
     EXPECT_TRUE(p.revents & POLLHUP);
-    EXPECT_LT(SteadyClock::now() - start, 1s);
     char byte;
     EXPECT_LE(::read(host, &byte, 1), 0);
     ::close(host);
@@ -235,10 +241,10 @@ TEST_F(FirmoraSimTest, RefusesABadScenario) {
         Child sim({program_.string(), "--scenario", file.string(), "--fastboot-port", "0"});
         ASSERT_TRUE(sim.running());
         // A message that names the file, and nothing served.
-        const std::string output = sim.ReadToEnd(10s);
+        const std::string output = sim.ReadToEnd(kGenerous);
         EXPECT_NE(output.find(file.filename().string()), std::string::npos) << output;
         EXPECT_EQ(output.find("port "), std::string::npos) << output;
-        EXPECT_EQ(sim.WaitExit(5s), 2) << file;
+        EXPECT_EQ(sim.WaitExit(kGenerous), 2) << file;
     }
 }
 
@@ -340,7 +346,7 @@ TEST_F(FirmoraSimTest, ServesTheToolAndTheAndroidClient) {
     EXPECT_TRUE(json["identity"].contains("imei")) << json.dump();
 
     sim.Signal(SIGTERM);
-    EXPECT_EQ(sim.WaitExit(5s), 0);
+    EXPECT_EQ(sim.WaitExit(kGenerous), 0);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <charconv>
 
 #include "platform/files.h"
 #include "platform/last_error.h"
@@ -55,14 +56,11 @@ bool CreateFolders(const std::filesystem::path& folder) {
 }
 
 std::optional<uint32_t> ParseDecimalUint32(const std::string& text) {
-    if (text.empty() || text.size() > 10) return std::nullopt;
-    uint64_t value = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9') return std::nullopt;
-        value = value * 10 + static_cast<uint64_t>(c - '0');
-    }
-    if (value > UINT32_MAX) return std::nullopt;
-    return static_cast<uint32_t>(value);
+    if (text.empty() || text.size() > 10 || text.front() < '0' || text.front() > '9') return std::nullopt;
+    uint32_t value = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (ec != std::errc() || end != text.data() + text.size()) return std::nullopt;
+    return value;
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <charconv>
 #include <cstdio>
 #include <tuple>
 
@@ -18,13 +19,11 @@ constexpr char kPrefix[] = "usb:";
 // Reads a decimal number of at most `max` at `pos`; no sign, no leading zero.
 std::optional<unsigned> Decimal(const std::string& text, size_t& pos, unsigned max) {
     const size_t start = pos;
+    if (pos >= text.size() || text[pos] < '0' || text[pos] > '9') return std::nullopt;
     unsigned value = 0;
-    while (pos < text.size() && text[pos] >= '0' && text[pos] <= '9') {
-        value = value * 10 + static_cast<unsigned>(text[pos] - '0');
-        if (value > max) return std::nullopt;
-        ++pos;
-    }
-    if (pos == start || (text[start] == '0' && pos - start > 1)) return std::nullopt;
+    const auto [end, ec] = std::from_chars(text.data() + pos, text.data() + text.size(), value);
+    pos = static_cast<size_t>(end - text.data());
+    if (ec != std::errc() || value > max || (text[start] == '0' && pos - start > 1)) return std::nullopt;
     return value;
 }
 

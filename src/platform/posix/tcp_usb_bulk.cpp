@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <charconv>
 #include <chrono>
 #include <cstring>
 #include <utility>
@@ -302,14 +303,11 @@ bool Handshake(Connection& c) {
 }
 
 std::optional<uint16_t> ParsePort(const std::string& text) {
-    if (text.empty() || text.size() > 5) return std::nullopt;
-    unsigned value = 0;
-    for (char ch : text) {
-        if (ch < '0' || ch > '9') return std::nullopt;
-        value = value * 10 + static_cast<unsigned>(ch - '0');
-    }
-    if (value == 0 || value > 65535) return std::nullopt;
-    return static_cast<uint16_t>(value);
+    if (text.empty() || text.size() > 5 || text.front() < '0' || text.front() > '9') return std::nullopt;
+    uint16_t value = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (ec != std::errc() || end != text.data() + text.size() || value == 0) return std::nullopt;
+    return value;
 }
 
 }  // namespace
