@@ -14,6 +14,7 @@
 #include "package/download_options.h"
 #include "package/options_json.h"
 #include "platform/dialogs.h"
+#include "platform/posix/posix_files.h"
 
 namespace firmora::cli {
 namespace {
@@ -120,7 +121,8 @@ int RunConfigCheck(const CommandArgs& args, std::ostream& out, std::ostream& err
             return kExitUsage;
         }
         source = options.config->string();
-        result = package::ParseConfig(*options.config, downloadOptions, dialogs);
+        platform::PosixFiles files;
+        result = package::ParseConfig(files, *options.config, downloadOptions, dialogs);
     } else {
         source = "embedded default Config.ini";
         result = package::ParseConfigText(package::DefaultConfigText(), downloadOptions, dialogs);

@@ -19,6 +19,7 @@
 #include "package/download_options.h"
 #include "package/options_json.h"
 #include "platform/dialogs.h"
+#include "platform/posix/posix_files.h"
 #include "platform/posix/posix_paths.h"
 #include "platform/posix/posix_serial_ports.h"
 #include "platform/posix/system_clock.h"
@@ -194,13 +195,14 @@ int Run(Direction direction, const CommandArgs& args, std::ostream& out, std::os
     // The configuration decides what is saved and how.
     package::DownloadOptions options;
     platform::ScriptedDialogs dialogs;
+    platform::PosixFiles files;
     package::ConfigParseResult parse;
     if (o.config) {
         if (const std::string problem = CheckReadableConfig(*o.config); !problem.empty()) {
             err << "firmora " << name << ": " << problem << '\n';
             return kExitUsage;
         }
-        parse = package::ParseConfig(*o.config, options, dialogs);
+        parse = package::ParseConfig(files, *o.config, options, dialogs);
     } else {
         parse = package::ParseConfigText(package::DefaultConfigText(), options, dialogs);
     }
@@ -214,7 +216,7 @@ int Run(Direction direction, const CommandArgs& args, std::ostream& out, std::os
     platform::PosixPaths paths;
     std::string tableProblem;
     const std::optional<preserve::ProductNvTables> tables =
-        preserve::LoadProductNvTables(paths.ProgramFolder() / preserve::kNvTableFolder, tableProblem);
+        preserve::LoadProductNvTables(files, paths.ProgramFolder() / preserve::kNvTableFolder, tableProblem);
     if (!tables) {
         err << "firmora " << name << ": the NV item lists cannot be used: " << tableProblem << '\n';
         return kExitFailure;
@@ -230,7 +232,7 @@ int Run(Direction direction, const CommandArgs& args, std::ostream& out, std::os
         }
     } else {
         std::string problem;
-        if (!engine::LoadCompleteBackup(*o.folder, problem)) {
+        if (!engine::LoadCompleteBackup(files, options, *tables, *o.folder, problem)) {
             err << "firmora restore: " << problem << '\n';
             return kExitFailure;
         }
@@ -247,7 +249,7 @@ int Run(Direction direction, const CommandArgs& args, std::ostream& out, std::os
     ConsoleProgress view(out, {.terminal = false, .showTrace = o.verbose});
     engine::RunReporter reporter(view, 0);
     reporter.BeginRun(0);
-    engine::DeviceDataTarget target{*device->ports, *device->clock, reporter, options, *tables, device->diag,
+    engine::DeviceDataTarget target{*device->ports, *device->clock, files, reporter, options, *tables, device->diag,
                                     device->at};
     out << (direction == Direction::Backup ? "Saving the data of " : "Writing back the data of ")
         << package::EscapeVisible(device->description) << (direction == Direction::Backup ? " into " : " from ")

@@ -26,6 +26,7 @@
 #include "package/download_options.h"
 #include "package/options_json.h"
 #include "platform/dialogs.h"
+#include "platform/posix/posix_files.h"
 #include "platform/posix/routing_usb_bulk.h"
 #include "platform/posix/system_clock.h"
 #include "sim/sim_platform.h"
@@ -194,7 +195,8 @@ int RunFlashPlan(const CommandArgs& args, std::ostream& out, std::ostream& err) 
     }
     package::DownloadOptions downloadOptions;
     platform::ScriptedDialogs dialogs;
-    const package::ConfigParseResult parse = package::ParseConfig(*options.config, downloadOptions, dialogs);
+    platform::PosixFiles files;
+    const package::ConfigParseResult parse = package::ParseConfig(files, *options.config, downloadOptions, dialogs);
     for (const auto& shown : dialogs.shown()) {
         err << "Warning: " << package::EscapeVisible(shown.text) << '\n';
     }

@@ -44,11 +44,11 @@ std::string Quoted(const std::string& value) { return "\"" + value + "\""; }
 
 }  // namespace
 
-bool WriteAtBackup(const AtParameters& params, int projectIndex, const std::filesystem::path& backupFile,
-                   core::Reporter& reporter) {
+bool WriteAtBackup(platform::Files& files, const AtParameters& params, int projectIndex,
+                   const std::filesystem::path& backupFile, core::Reporter& reporter) {
     if (reporter.RunStatus() != core::kRunHealthy) return false;
 
-    platform::IniDocument file = platform::IniDocument::Load(backupFile);
+    platform::IniDocument file = platform::IniDocument::Load(files, backupFile);
 
     const std::vector<std::pair<const char*, const AtParameter*>> flags = {
         {"bSN", &params.sn},
@@ -81,15 +81,16 @@ bool WriteAtBackup(const AtParameters& params, int projectIndex, const std::file
 
     // A backup that cannot be kept must not let the download go ahead: the
     // device's data would be lost with nothing to restore them from.
-    if (!file.Save(backupFile)) {
+    if (!file.Save(files, backupFile)) {
         reporter.ReportError("Unable to write to " + backupFile.string());
         return false;
     }
     return true;
 }
 
-AtParameters LoadAtBackup(const AtParameters& params, int projectIndex, const std::filesystem::path& backupFile) {
-    const platform::IniDocument file = platform::IniDocument::Load(backupFile);
+AtParameters LoadAtBackup(platform::Files& files, const AtParameters& params, int projectIndex,
+                          const std::filesystem::path& backupFile) {
+    const platform::IniDocument file = platform::IniDocument::Load(files, backupFile);
     AtParameters out = params;
     const auto take = [&](const char* key, AtParameter& parameter) {
         if (parameter.read) parameter.value = file.Get(kData, key).value_or("");

@@ -257,7 +257,7 @@ bool ReadIdentity(AtSession& s, AtParameters& p) {
 
 bool RestoreAtParameters(AtSession& s, const AtParameters& held, const std::filesystem::path& backupFile) {
     const package::DownloadOptions& o = s.options;
-    const AtParameters p = LoadAtBackup(held, o.ProjectIndex, backupFile);
+    const AtParameters p = LoadAtBackup(s.files, held, o.ProjectIndex, backupFile);
     if (!s.port.IsOpen()) {
         s.reporter.ReportError(kPortClosed);
         return false;

@@ -9,6 +9,7 @@
 
 #include "fake_serial.h"
 #include "platform/private_profile.h"
+#include "platform/std_files.h"
 #include "preserve/at_backup_file.h"
 #include "recording_reporter.h"
 #include "responder_port.h"
@@ -51,7 +52,8 @@ protected:
     package::DownloadOptions options;
     link::SerialChannel serial{link::ChannelRole::At, ports, clock, reporter, options};
     link::AtChannel at{serial, clock, reporter, false};
-    AtSession session{serial, at, clock, reporter, options};
+    platform::StdFiles files;
+    AtSession session{serial, at, clock, reporter, options, files};
     TestFolder folder{"at-preserve"};
     std::filesystem::path bak = folder.path() / "at.bak";
 
@@ -73,9 +75,9 @@ TEST_F(AtPreserveTest, BackupThenRestoreRebuildsAWipedDevice) {
     EXPECT_EQ(params.apns[0], "1,\"IPV4V6\",\"internet\",\"0.0.0.0\",0,0");
     EXPECT_EQ(params.apns[1], "");
     EXPECT_EQ(params.apns[2], "3,\"IP\",\"corp.apn\"");
-    ASSERT_TRUE(WriteAtBackup(params, options.ProjectIndex, bak, reporter));
+    ASSERT_TRUE(WriteAtBackup(files, params, options.ProjectIndex, bak, reporter));
 
-    const platform::IniDocument file = platform::IniDocument::Load(bak);
+    const platform::IniDocument file = platform::IniDocument::Load(files, bak);
     EXPECT_EQ(file.Get("BACKUP", "bIMEI"), "1");
     EXPECT_EQ(file.Get("BACKUP", "bMEID"), "0");
     EXPECT_EQ(file.Get("Data", "SN"), original.sn);
@@ -116,7 +118,7 @@ TEST_F(AtPreserveTest, SavedValuesAreSentQuotedAndEmptyOnesSkipped) {
     Start();
     platform::IniDocument file;
     file.Set("Data", "SN", " \"SN-77 A\" ");
-    ASSERT_TRUE(file.Save(bak));
+    ASSERT_TRUE(file.Save(files, bak));
 
     AtParameters params;
     params.sn.read = true;
@@ -151,7 +153,7 @@ TEST_F(AtPreserveTest, AnUnsupportedProductWriteIsNoFailure) {
     Start({{"at", {{"faults", {{{"command", "AT+CLLEN="}, {"reply", "error"}}}}}}});
     AtParameters params;
     ASSERT_TRUE(ReadIdentity(session, params));
-    ASSERT_TRUE(WriteAtBackup(params, options.ProjectIndex, bak, reporter));
+    ASSERT_TRUE(WriteAtBackup(files, params, options.ProjectIndex, bak, reporter));
     Wipe();
 
     ASSERT_TRUE(RestoreAtParameters(session, params, bak));
@@ -166,7 +168,7 @@ TEST_F(AtPreserveTest, ABackupTheSystemRefusesFailsTheRun) {
     ASSERT_TRUE(ReadIdentity(session, params));
     const std::filesystem::path refused = folder.path() / "missing" / "at.bak";
 
-    EXPECT_FALSE(WriteAtBackup(params, options.ProjectIndex, refused, reporter));
+    EXPECT_FALSE(WriteAtBackup(files, params, options.ProjectIndex, refused, reporter));
     ASSERT_EQ(reporter.Errors().size(), 1u);
     EXPECT_NE(reporter.Errors()[0].find("Unable to write to " + refused.string()), std::string::npos);
     EXPECT_NE(reporter.RunStatus(), core::kRunHealthy);
