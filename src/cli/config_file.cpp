@@ -7,6 +7,7 @@
 #include "package/default_config.h"
 #include "package/options_json.h"
 #include "platform/dialogs.h"
+#include "platform/posix/posix_files.h"
 
 namespace firmora::cli {
 
@@ -16,6 +17,8 @@ std::string CheckReadableConfig(const std::filesystem::path& path) {
     const fs::file_status status = fs::status(path, ec);
     if (!fs::exists(status)) return "config file not found: " + path.string();
     if (fs::is_directory(status)) return "config file is a directory: " + path.string();
+    // Opening a FIFO would wait for a writer, and a device has no end to read to.
+    if (!fs::is_regular_file(status)) return "config file is not a regular file: " + path.string();
     if (!std::ifstream(path, std::ios::binary)) return "cannot read config file: " + path.string();
     return {};
 }
@@ -30,7 +33,12 @@ std::optional<ConfigRead> ReadConfig(std::string_view command, const std::option
             return std::nullopt;
         }
         read.source = file->string();
-        read.result = package::ParseConfig(*file, read.options, dialogs);
+        // A package's Config.ini may be named through a link; the file read
+        // is the one it points to (the reader itself never follows a link).
+        std::error_code ec;
+        const std::filesystem::path target = std::filesystem::canonical(*file, ec);
+        platform::PosixFiles files;
+        read.result = package::ParseConfig(files, ec ? *file : target, read.options, dialogs);
     } else {
         read.source = "embedded default Config.ini";
         read.result = package::ParseConfigText(package::DefaultConfigText(), read.options, dialogs);

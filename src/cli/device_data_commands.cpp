@@ -17,6 +17,7 @@
 #include "engine/run_reporter.h"
 #include "package/download_options.h"
 #include "package/options_json.h"
+#include "platform/posix/posix_files.h"
 #include "platform/posix/posix_paths.h"
 #include "platform/posix/posix_serial_ports.h"
 #include "platform/posix/system_clock.h"
@@ -193,12 +194,13 @@ int Run(Direction direction, const CommandArgs& args, std::ostream& out, std::os
     int configExit = kExitFailure;
     const std::optional<package::DownloadOptions> options = ConfigForRun(name, o.config, err, configExit);
     if (!options) return configExit;
+    platform::PosixFiles files;
 
     // The NV item lists ship beside the program.
     platform::PosixPaths paths;
     std::string tableProblem;
     const std::optional<preserve::ProductNvTables> tables =
-        preserve::LoadProductNvTables(paths.ProgramFolder() / preserve::kNvTableFolder, tableProblem);
+        preserve::LoadProductNvTables(files, paths.ProgramFolder() / preserve::kNvTableFolder, tableProblem);
     if (!tables) {
         err << "firmora " << name << ": the NV item lists cannot be used: " << tableProblem << '\n';
         return kExitFailure;
@@ -214,7 +216,7 @@ int Run(Direction direction, const CommandArgs& args, std::ostream& out, std::os
         }
     } else {
         std::string problem;
-        if (!engine::LoadCompleteBackup(*o.folder, problem)) {
+        if (!engine::LoadCompleteBackup(files, *options, *tables, *o.folder, problem)) {
             err << "firmora restore: " << problem << '\n';
             return kExitFailure;
         }
@@ -231,7 +233,7 @@ int Run(Direction direction, const CommandArgs& args, std::ostream& out, std::os
     ConsoleProgress view(out, {.terminal = false, .showTrace = o.verbose}, *device->clock);
     engine::RunReporter reporter(view, 0);
     reporter.BeginRun(0);
-    engine::DeviceDataTarget target{*device->ports, *device->clock, reporter, *options, *tables, device->diag,
+    engine::DeviceDataTarget target{*device->ports, *device->clock, files, reporter, *options, *tables, device->diag,
                                     device->at};
     out << (direction == Direction::Backup ? "Saving the data of " : "Writing back the data of ")
         << package::EscapeVisible(device->description) << (direction == Direction::Backup ? " into " : " from ")

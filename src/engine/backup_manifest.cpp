@@ -1,10 +1,13 @@
 #include "engine/backup_manifest.h"
 
 #include <array>
+#include <charconv>
+#include <cstdint>
 #include <stdexcept>
 #include <utility>
 
 #include <nlohmann/json.hpp>
+#include <xxhash.h>
 
 #include "preserve/library_nv.h"
 
@@ -70,7 +73,34 @@ std::string RelativePath(const json& object, const char* key, const std::string&
     return path;
 }
 
+std::string DigestText(uint64_t digest) {
+    static const char* const kHex = "0123456789abcdef";
+    std::string text(16, '0');
+    for (int i = 15; i >= 0; --i, digest >>= 4) text[static_cast<size_t>(i)] = kHex[digest & 0xF];
+    return text;
+}
+
+uint64_t DigestFromText(const std::string& text, const std::string& where) {
+    uint64_t digest = 0;
+    const char* end = text.data() + text.size();
+    const auto [ptr, ec] = std::from_chars(text.data(), end, digest, 16);
+    if (text.size() != 16 || ec != std::errc() || ptr != end) {
+        throw std::runtime_error(where + "xxh3 is not 16 hexadecimal digits");
+    }
+    return digest;
+}
+
+const json& TextList(const json& object, const char* key, const std::string& where) {
+    const json& list = List(object, key, where);
+    for (const json& entry : list) {
+        if (!entry.is_string()) throw std::runtime_error(where + key + " holds a non-text");
+    }
+    return list;
+}
+
 }  // namespace
+
+uint64_t ContentDigest(std::string_view content) { return XXH3_64bits(content.data(), content.size()); }
 
 const char* ToString(NvMechanism mechanism) {
     switch (mechanism) {
@@ -111,6 +141,10 @@ std::string ManifestToJson(const BackupManifest& m) {
     for (const UserDataCopy& c : m.userData) {
         files.push_back({{"device", c.devicePath}, {"file", c.file}, {"size", c.size}});
     }
+    json digests = json::array();
+    for (const BackupFile& f : m.files) {
+        digests.push_back({{"file", f.file}, {"size", f.size}, {"xxh3", DigestText(f.xxh3)}});
+    }
 
     const json out = {
         {"format", kManifestFormat},
@@ -126,6 +160,8 @@ std::string ManifestToJson(const BackupManifest& m) {
           {"items", items},
           {"rfnv", rfNv}}},
         {"userData", {{"saved", m.userDataSaved}, {"folders", m.userDataFolders}, {"files", files}}},
+        {"files", digests},
+        {"warnings", m.warnings},
     };
     return out.dump(2) + "\n";
 }
@@ -138,8 +174,14 @@ std::optional<BackupManifest> ManifestFromJson(const std::string& text, std::str
     }
     try {
         if (Text(root, "format", "") != kManifestFormat) throw std::runtime_error("not a device backup manifest");
-        if (Integer(root, "version", "", 0, 1000) != kManifestVersion) {
-            throw std::runtime_error("manifest version " + root["version"].dump() + " is not supported");
+        const int64_t version = Integer(root, "version", "", 0, 1000);
+        if (version < kManifestVersion) {
+            throw std::runtime_error("manifest version " + std::to_string(version) +
+                                     " records no digests of the backup's files, so its copies cannot be "
+                                     "checked; make the backup again with this version of the tool");
+        }
+        if (version != kManifestVersion) {
+            throw std::runtime_error("manifest version " + std::to_string(version) + " is not supported");
         }
         BackupManifest m;
         m.created = Text(root, "created", "");
@@ -187,14 +229,19 @@ std::optional<BackupManifest> ManifestFromJson(const std::string& text, std::str
 
         const json& user = Member(root, "userData", "");
         m.userDataSaved = Flag(user, "saved", "userData.");
-        for (const json& folder : List(user, "folders", "userData.")) {
-            if (!folder.is_string()) throw std::runtime_error("userData.folders holds a non-text");
+        for (const json& folder : TextList(user, "folders", "userData.")) {
             m.userDataFolders.push_back(folder.get<std::string>());
         }
         for (const json& file : List(user, "files", "userData.")) {
             m.userData.push_back({Text(file, "device", "userData.files[]."), RelativePath(file, "file", "userData.files[]."),
                                   static_cast<uint32_t>(Integer(file, "size", "userData.files[].", 0, 0xFFFFFFFFll))});
         }
+        for (const json& file : List(root, "files", "")) {
+            m.files.push_back({RelativePath(file, "file", "files[]."),
+                               static_cast<uint64_t>(Integer(file, "size", "files[].", 0, INT64_MAX)),
+                               DigestFromText(Text(file, "xxh3", "files[]."), "files[].")});
+        }
+        for (const json& warning : TextList(root, "warnings", "")) m.warnings.push_back(warning.get<std::string>());
         return m;
     } catch (const std::exception& e) {
         error = std::string("manifest.json: ") + e.what();

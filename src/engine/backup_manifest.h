@@ -6,14 +6,18 @@
 // the RF NV copies, and the user-data files with their device paths.
 //
 // Every path in it is relative to the folder and checked when read, so a
-// manifest cannot make a restore read outside its folder.
+// manifest cannot make a restore read outside its folder. Every file of the
+// backup is listed with its size and XXH3-64 digest, so a copy changed
+// after the backup is refused before anything is written to a device.
 
 #include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "platform/files.h"
 #include "preserve/at_parameters.h"
 #include "preserve/efs_preservation.h"
 #include "preserve/nv_tables.h"
@@ -21,8 +25,12 @@
 namespace firmora::engine {
 
 inline constexpr const char* kManifestFileName = "manifest.json";
+inline constexpr const char* kAtBackupFileName = "at.bak";
 inline constexpr const char* kManifestFormat = "firmora-device-backup";
-inline constexpr int kManifestVersion = 1;
+// Version 2 added the size and digest of every file and the warnings.
+inline constexpr int kManifestVersion = 2;
+// Far more than the longest list of user-data folders needs.
+inline constexpr uint64_t kManifestMaxBytes = 4 * platform::kMebibyte;
 
 // Which way the NV items were saved.
 enum class NvMechanism {
@@ -42,6 +50,14 @@ struct UserDataCopy {
     std::string file;  // relative to the folder
     uint32_t size = 0;
 };
+
+// One file of the folder as the backup wrote it.
+struct BackupFile {
+    std::string file;  // relative to the folder
+    uint64_t size = 0;
+    uint64_t xxh3 = 0;  // XXH3-64 of the content
+};
+uint64_t ContentDigest(std::string_view content);
 
 struct BackupManifest {
     std::string created;  // local time "YYYY-MM-DD hh:mm:ss"
@@ -63,6 +79,11 @@ struct BackupManifest {
     bool userDataSaved = false;
     std::vector<UserDataCopy> userData;
     std::vector<std::string> userDataFolders;  // device folders, depth first
+
+    // at.bak, nv.bak, the RF NV and the user-data copies.
+    std::vector<BackupFile> files;
+    // What the backup could not save in full (a device folder listing cut short).
+    std::vector<std::string> warnings;
 };
 
 std::string ManifestToJson(const BackupManifest& manifest);

@@ -5,13 +5,13 @@
 #include <system_error>
 #include <vector>
 
+#include "engine/backup_check.h"
 #include "link/at_channel.h"
 #include "link/diag_commands.h"
 #include "link/hdlc_framer.h"
 #include "link/qlib_api.h"
 #include "link/serial_channel.h"
 #include "package/project_table.h"
-#include "platform/files.h"
 #include "preserve/at_backup_file.h"
 #include "preserve/at_parameters.h"
 #include "preserve/diag_nv.h"
@@ -25,7 +25,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr const char* kAtBackupFile = "at.bak";
+constexpr const char* kAtBackupFile = kAtBackupFileName;
 constexpr const char* kEfsFolder = "EFS";
 // How long the library waits for the Diag port to open.
 constexpr uint32_t kLibraryConnectWaitMs = 2000;
@@ -90,7 +90,7 @@ struct AtStack {
     explicit AtStack(DeviceDataTarget& t)
         : channel(link::ChannelRole::At, t.ports, t.clock, t.reporter, t.options),
           at(channel, t.clock, t.reporter, t.options.bFastSpeedDownload),
-          session{channel, at, t.clock, t.reporter, t.options} {}
+          session{channel, at, t.clock, t.reporter, t.options, t.files} {}
     ~AtStack() {
         if (channel.IsOpen()) channel.CloseChannel(kAtCloseWarning);
     }
@@ -109,7 +109,7 @@ struct AtStack {
 // diagnostic channel must be closed while it is open.
 class LibraryConnection {
 public:
-    explicit LibraryConnection(DeviceDataTarget& t) : qlib_(link::QlibApi::Bind(t.ports, t.clock)) {
+    explicit LibraryConnection(DeviceDataTarget& t) : qlib_(link::QlibApi::Bind(t.ports, t.clock, t.files)) {
         handle_ = qlib_.ConnectServerWithWait(t.diagPort, kLibraryConnectWaitMs);
         if (handle_ == 0 || !qlib_.IsPhoneConnected(handle_)) {
             FailIfHealthy(t.reporter, "QUALCOMM-Fail to Connect UE!");
@@ -135,7 +135,8 @@ void BackupAt(DeviceDataTarget& t, const fs::path& folder, BackupManifest& manif
     if (!stack.Open(t)) return;
     if (!preserve::ReadIdentity(stack.session, manifest.at)) {
         FailIfHealthy(t.reporter, "Could not read the device's identity");
-    } else if (preserve::WriteAtBackup(manifest.at, t.options.ProjectIndex, folder / kAtBackupFile, t.reporter)) {
+    } else if (preserve::WriteAtBackup(t.files, manifest.at, t.options.ProjectIndex, folder / kAtBackupFile,
+                                       t.reporter)) {
         manifest.atSaved = true;
     }
 }
@@ -155,7 +156,7 @@ bool WriteLibraryItems(DeviceDataTarget& t, const preserve::NvSlots& slots, cons
         manifest.nvItems.push_back({slot.number, NameOf(slot.number, preserve::LibraryNvTable())});
     }
     const fs::path file = folder / preserve::kNvBackupFileName;
-    if (!platform::ReplaceFileAtomically(file, content)) {
+    if (!t.files.ReplaceAtomically(file, content)) {
         FailIfHealthy(t.reporter, "Unable to write to " + file.string());
         return false;
     }
@@ -194,6 +195,7 @@ void BackupUserFiles(DeviceDataTarget& t, DiagStack& stack, const fs::path& fold
     preserve::BackupUserData(session, data);
     if (!Healthy(t.reporter)) return;
     manifest.userDataFolders = data.dirList;
+    manifest.warnings.insert(manifest.warnings.end(), data.warnings.begin(), data.warnings.end());
     for (size_t i = 0; i < data.files.size(); ++i) {
         manifest.userData.push_back({data.files[i], Relative(data.localFiles[i], folder), data.sizes[i]});
     }
@@ -204,13 +206,13 @@ bool WantsUserData(const package::DownloadOptions& options) {
     return !options.UserDataFilesList.empty() || !options.UserDataDirList.empty();
 }
 
-std::optional<std::string> ReadNvBackup(const fs::path& folder, const BackupManifest& manifest, std::string& error) {
+std::optional<std::string> ReadNvBackup(platform::Files& files, const fs::path& folder,
+                                        const BackupManifest& manifest, std::string& error) {
     const fs::path file = folder / preserve::kNvBackupFileName;
-    std::optional<std::string> content = platform::ReadWholeFile(file);
-    if (!content) {
-        error = "nv.bak cannot be read";
-        return std::nullopt;
-    }
+    // No larger than the records the manifest names: the size check below then says what differs.
+    std::optional<std::string> content =
+        platform::ReadFileUpTo(files, file, (manifest.nvItems.size() + 1) * preserve::kNvRecordBytes, error);
+    if (!content) return std::nullopt;
     if (content->size() % preserve::kNvRecordBytes != 0 ||
         content->size() / preserve::kNvRecordBytes != manifest.nvItems.size()) {
         error = "nv.bak holds " + std::to_string(content->size()) + " bytes, not the " +
@@ -235,7 +237,7 @@ std::optional<std::string> ReadNvBackup(const fs::path& folder, const BackupMani
 
 void RestoreNvWithLibrary(DeviceDataTarget& t, const fs::path& folder, const BackupManifest& manifest) {
     std::string error;
-    const std::optional<std::string> content = ReadNvBackup(folder, manifest, error);
+    const std::optional<std::string> content = ReadNvBackup(t.files, folder, manifest, error);
     if (!content) {
         FailIfHealthy(t.reporter, error);
         return;
@@ -349,78 +351,62 @@ bool BackupDevice(DeviceDataTarget& t, const fs::path& folder) {
     // A step may end early with a line rather than the run's failure.
     if (!manifest.atSaved || !manifest.nvSaved) FailIfHealthy(t.reporter, "The backup is incomplete");
     if (!Healthy(t.reporter)) return false;
+    std::string error;
+    if (!RecordBackupFiles(t.files, folder, manifest, error)) {
+        FailIfHealthy(t.reporter, "The backup cannot be read back: " + error);
+        return false;
+    }
 
     const fs::path file = folder / kManifestFileName;
-    if (!platform::ReplaceFileAtomically(file, ManifestToJson(manifest))) {
+    if (!t.files.ReplaceAtomically(file, ManifestToJson(manifest))) {
         FailIfHealthy(t.reporter, "Unable to write to " + file.string());
         return false;
     }
     return true;
 }
 
-std::optional<BackupManifest> LoadCompleteBackup(const fs::path& folder, std::string& error) {
-    const std::optional<std::string> text = platform::ReadWholeFile(folder / kManifestFileName);
-    if (!text) {
-        error = folder.string() + " holds no complete backup: manifest.json is missing";
+std::optional<BackupManifest> LoadCompleteBackup(platform::Files& files, const package::DownloadOptions& options,
+                                                 const preserve::ProductNvTables& tables, const fs::path& folder,
+                                                 std::string& error) {
+    const std::string incomplete = folder.string() + " holds no complete backup: ";
+    const auto refuse = [&](const std::string& why) -> std::optional<BackupManifest> {
+        error = incomplete + why;
         return std::nullopt;
-    }
+    };
+    const fs::path manifestFile = folder / kManifestFileName;
+    if (files.KindOf(manifestFile) == platform::FileKind::Missing) return refuse("manifest.json is missing");
+    std::string readError;
+    const std::optional<std::string> text =
+        platform::ReadFileUpTo(files, manifestFile, kManifestMaxBytes, readError);
+    if (!text) return refuse(readError);
     std::optional<BackupManifest> manifest = ManifestFromJson(*text, error);
     if (!manifest) return std::nullopt;
-    const auto need = [&](const std::string& relative) {
-        std::error_code ec;
-        if (fs::is_regular_file(folder / relative, ec)) return true;
-        error = folder.string() + " holds no complete backup: " + relative + " is missing";
-        return false;
-    };
-    if (!manifest->atSaved || !manifest->nvSaved) {
-        error = folder.string() + " holds no complete backup: the manifest says it is partial";
+    if (!manifest->atSaved || !manifest->nvSaved) return refuse("the manifest says it is partial");
+    // The project decides which AT values and NV items mean what; another
+    // project's backup would be written under the wrong rules.
+    if (manifest->projectIndex != options.ProjectIndex) {
+        error = "The backup was made for project " + std::to_string(manifest->projectIndex) +
+                ", the configuration is for project " + std::to_string(options.ProjectIndex);
         return std::nullopt;
     }
-    if (!need(kAtBackupFile) || !need(preserve::kNvBackupFileName)) return std::nullopt;
-    for (const RfNvCopy& copy : manifest->rfNv) {
-        if (!need(copy.file)) return std::nullopt;
-    }
-    for (const UserDataCopy& copy : manifest->userData) {
-        if (!need(copy.file)) return std::nullopt;
-        // The restore writes exactly the recorded size into a device file it
-        // has just emptied: a copy of another size must not get that far.
-        std::error_code ec;
-        const uintmax_t size = fs::file_size(folder / copy.file, ec);
-        if (ec || size != copy.size) {
-            error = folder.string() + " holds no complete backup: " + copy.file + " holds " +
-                    (ec ? std::string("an unreadable size") : std::to_string(size) + " bytes") + ", not the " +
-                    std::to_string(copy.size) + " the manifest names";
-            return std::nullopt;
-        }
-    }
-    std::string nvError;
-    if (!ReadNvBackup(folder, *manifest, nvError)) {
-        error = folder.string() + " holds no complete backup: " + nvError;
-        return std::nullopt;
+    std::string why;
+    if (!CheckManifestEntries(*manifest, options, tables, why)) return refuse("manifest.json: " + why);
+    if (!VerifyBackupFiles(files, folder, *manifest, why)) return refuse(why);
+    // Each nv.bak record must be the item the manifest names at its place.
+    if (!ReadNvBackup(files, folder, *manifest, why)) return refuse(why);
+    // at.bak gives the values the AT restore writes, the manifest says what
+    // was saved: a folder where they differ holds no backup to trust.
+    if (!preserve::AtBackupMatches(files, manifest->at, manifest->projectIndex, folder / kAtBackupFile, why)) {
+        return refuse("at.bak does not agree with manifest.json: " + why);
     }
     return manifest;
 }
 
 bool RestoreDevice(DeviceDataTarget& t, const fs::path& folder) {
     std::string error;
-    const std::optional<BackupManifest> manifest = LoadCompleteBackup(folder, error);
+    const std::optional<BackupManifest> manifest = LoadCompleteBackup(t.files, t.options, t.tables, folder, error);
     if (!manifest) {
         FailIfHealthy(t.reporter, error);
-        return false;
-    }
-    // The project decides which AT values and NV items mean what; another
-    // project's backup would be written under the wrong rules.
-    if (manifest->projectIndex != t.options.ProjectIndex) {
-        FailIfHealthy(t.reporter, "The backup was made for project " + std::to_string(manifest->projectIndex) +
-                                      ", the configuration is for project " +
-                                      std::to_string(t.options.ProjectIndex));
-        return false;
-    }
-    // at.bak gives the values the AT restore writes, the manifest says what
-    // was saved: a folder where they differ holds no backup to trust.
-    std::string difference;
-    if (!preserve::AtBackupMatches(manifest->at, manifest->projectIndex, folder / kAtBackupFile, difference)) {
-        FailIfHealthy(t.reporter, folder.string() + ": at.bak does not agree with manifest.json: " + difference);
         return false;
     }
     const bool diagNv = manifest->nvRestore && manifest->nvMechanism != NvMechanism::Library;

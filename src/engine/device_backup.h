@@ -15,6 +15,7 @@
 #include "engine/backup_manifest.h"
 #include "package/download_options.h"
 #include "platform/clock.h"
+#include "platform/files.h"
 #include "platform/serial_ports.h"
 #include "preserve/nv_tables.h"
 
@@ -23,6 +24,7 @@ namespace firmora::engine {
 struct DeviceDataTarget {
     platform::SerialPorts& ports;
     platform::Clock& clock;
+    platform::Files& files;
     core::Reporter& reporter;
     const package::DownloadOptions& options;
     const preserve::ProductNvTables& tables;
@@ -46,7 +48,9 @@ bool BackupDevice(DeviceDataTarget& target, const std::filesystem::path& folder)
 
 // Checks that `folder` holds a complete backup: the manifest and every file
 // it names, nv.bak of whole records matching the manifest.
-std::optional<BackupManifest> LoadCompleteBackup(const std::filesystem::path& folder, std::string& error);
+std::optional<BackupManifest> LoadCompleteBackup(platform::Files& files, const package::DownloadOptions& options,
+                                                 const preserve::ProductNvTables& tables,
+                                                 const std::filesystem::path& folder, std::string& error);
 
 // Writes a complete backup back into the device: user-data files, NV items,
 // then the AT parameters. The folder is only read. True when every step

@@ -12,6 +12,8 @@
 #include <string_view>
 #include <vector>
 
+#include "link/hdlc_codec.h"
+
 namespace firmora::link {
 
 inline constexpr uint8_t kDiagSubsystemCommand = 0x4B;
@@ -51,6 +53,11 @@ inline constexpr uint16_t kEfsModeFolder = 0x41FF;
 // Error numbers the operations tell apart.
 inline constexpr int32_t kEfsNoSuchPath = 2;
 inline constexpr int32_t kEfsFolderExists = 6;
+
+// The longest path a request can carry: the largest path request (open:
+// four header bytes and two words) with the path, its closing zero and the
+// CRC must fit the frame a receiver keeps.
+inline constexpr size_t kEfsPathMaxBytes = kHdlcMaxFrameBytes - kHdlcCrcBytes - 12 - 1;
 
 // Requests.
 std::vector<uint8_t> EfsOpenRequest(uint32_t flags, uint32_t mode, std::string_view path);

@@ -187,7 +187,8 @@ bool DiagLibraryConnection::MakeDeviceFolders(const std::string& devicePath) {
     return true;
 }
 
-bool DiagLibraryConnection::EfsRead(const std::string& devicePath, const std::filesystem::path& localPath) {
+bool DiagLibraryConnection::EfsRead(platform::Files& files, const std::string& devicePath,
+                                    const std::filesystem::path& localPath) {
     const std::optional<uint32_t> fd = OpenDeviceFile(devicePath, false);
     if (!fd) return false;
     std::string content;
@@ -212,13 +213,14 @@ bool DiagLibraryConnection::EfsRead(const std::string& devicePath, const std::fi
         content.append(reinterpret_cast<const char*>(read->data.data()), static_cast<size_t>(read->bytesRead));
     }
     CloseDeviceFile(*fd);
-    return ok && platform::ReplaceFileAtomically(localPath, content);
+    return ok && files.ReplaceAtomically(localPath, content);
 }
 
-bool DiagLibraryConnection::EfsWrite(const std::filesystem::path& localPath, const std::string& devicePath) {
-    const std::optional<std::string> content = platform::ReadWholeFile(localPath);
+bool DiagLibraryConnection::EfsWrite(platform::Files& files, const std::filesystem::path& localPath,
+                                     const std::string& devicePath) {
+    platform::ReadRefusal refusal = platform::ReadRefusal::None;
+    const std::optional<std::string> content = files.ReadWhole(localPath, kMaxEfsFileBytes, refusal);
     if (!content) return false;
-    if (content->size() > kMaxEfsFileBytes) return Fail(EFBIG);
     std::optional<uint32_t> fd = OpenDeviceFile(devicePath, true);
     if (!fd && platform::LastError() == static_cast<uint32_t>(kEfsNoSuchPath)) {
         // A wiped device may lack the folders; make them and try once more.

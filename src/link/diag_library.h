@@ -20,6 +20,7 @@
 
 #include "link/hdlc_codec.h"
 #include "platform/clock.h"
+#include "platform/files.h"
 #include "platform/serial_ports.h"
 
 namespace firmora::link {
@@ -51,10 +52,10 @@ public:
     bool NvWrite(uint16_t item, std::span<const uint8_t> buffer, uint16_t& status);
     // Copies the device file into `localPath` (replaced whole, or left as it
     // was on failure).
-    bool EfsRead(const std::string& devicePath, const std::filesystem::path& localPath);
+    bool EfsRead(platform::Files& files, const std::string& devicePath, const std::filesystem::path& localPath);
     // Copies `localPath` into the device file, creating its folders when the
     // device has none.
-    bool EfsWrite(const std::filesystem::path& localPath, const std::string& devicePath);
+    bool EfsWrite(platform::Files& files, const std::filesystem::path& localPath, const std::string& devicePath);
 
     ~DiagLibraryConnection();
     DiagLibraryConnection(const DiagLibraryConnection&) = delete;

@@ -8,18 +8,18 @@
 namespace firmora::link {
 
 QlibApi QlibApi::Load(const std::filesystem::path& workingFolder, platform::SerialPorts& ports,
-                      platform::Clock& clock) {
+                      platform::Clock& clock, platform::Files& files) {
     std::error_code ec;
     if (workingFolder.empty() || !std::filesystem::is_regular_file(workingFolder / kLibraryFileName, ec)) {
         platform::SetLastError(ENOENT);
         return QlibApi();
     }
-    return QlibApi(ports, clock);
+    return QlibApi(ports, clock, files);
 }
 
 QlibApi QlibApi::LoadOrWarn(const std::filesystem::path& workingFolder, platform::SerialPorts& ports,
-                           platform::Clock& clock, platform::Dialogs& dialogs) {
-    QlibApi api = Load(workingFolder, ports, clock);
+                           platform::Clock& clock, platform::Files& files, platform::Dialogs& dialogs) {
+    QlibApi api = Load(workingFolder, ports, clock, files);
     if (!api.IsBound()) {
         dialogs.ShowMessage(kLoadFailedCaption, kLoadFailedText, platform::DialogButtons::Ok,
                             platform::DialogIcon::Warning);
@@ -27,7 +27,9 @@ QlibApi QlibApi::LoadOrWarn(const std::filesystem::path& workingFolder, platform
     return api;
 }
 
-QlibApi QlibApi::Bind(platform::SerialPorts& ports, platform::Clock& clock) { return QlibApi(ports, clock); }
+QlibApi QlibApi::Bind(platform::SerialPorts& ports, platform::Clock& clock, platform::Files& files) {
+    return QlibApi(ports, clock, files);
+}
 
 DiagLibraryConnection* QlibApi::Find(QlibHandle handle) {
     const auto it = connections_.find(handle);
@@ -69,12 +71,12 @@ bool QlibApi::DiagNvWriteF(QlibHandle handle, uint16_t item, std::span<const uin
 
 bool QlibApi::EfsRead(QlibHandle handle, const std::string& devicePath, const std::filesystem::path& localPath) {
     DiagLibraryConnection* connection = Find(handle);
-    return connection != nullptr && connection->EfsRead(devicePath, localPath);
+    return connection != nullptr && connection->EfsRead(*files_, devicePath, localPath);
 }
 
 bool QlibApi::EfsWrite(QlibHandle handle, const std::filesystem::path& localPath, const std::string& devicePath) {
     DiagLibraryConnection* connection = Find(handle);
-    return connection != nullptr && connection->EfsWrite(localPath, devicePath);
+    return connection != nullptr && connection->EfsWrite(*files_, localPath, devicePath);
 }
 
 void QlibApi::DisconnectServer(QlibHandle handle) { connections_.erase(handle); }

@@ -17,6 +17,7 @@
 #include "link/diag_library.h"
 #include "platform/clock.h"
 #include "platform/dialogs.h"
+#include "platform/files.h"
 #include "platform/serial_ports.h"
 
 namespace firmora::link {
@@ -34,14 +35,14 @@ public:
     QlibApi() = default;
     // Binds when the library file is present in `workingFolder`.
     static QlibApi Load(const std::filesystem::path& workingFolder, platform::SerialPorts& ports,
-                        platform::Clock& clock);
+                        platform::Clock& clock, platform::Files& files);
     // Load, and when the file is missing the warning box "Load library
     // failed [QMSL_MSVC10R.dll]!" (caption "ERROR"): the run then ends
     // without further reports, so the box is all the user learns.
     static QlibApi LoadOrWarn(const std::filesystem::path& workingFolder, platform::SerialPorts& ports,
-                              platform::Clock& clock, platform::Dialogs& dialogs);
+                              platform::Clock& clock, platform::Files& files, platform::Dialogs& dialogs);
     // Binds without a library file, for tools that run without a package.
-    static QlibApi Bind(platform::SerialPorts& ports, platform::Clock& clock);
+    static QlibApi Bind(platform::SerialPorts& ports, platform::Clock& clock, platform::Files& files);
 
     QlibApi(QlibApi&&) = default;
     QlibApi& operator=(QlibApi&&) = default;
@@ -69,11 +70,13 @@ public:
     void DisconnectServer(QlibHandle handle);
 
 private:
-    QlibApi(platform::SerialPorts& ports, platform::Clock& clock) : ports_(&ports), clock_(&clock) {}
+    QlibApi(platform::SerialPorts& ports, platform::Clock& clock, platform::Files& files)
+        : ports_(&ports), clock_(&clock), files_(&files) {}
     DiagLibraryConnection* Find(QlibHandle handle);
 
     platform::SerialPorts* ports_ = nullptr;
     platform::Clock* clock_ = nullptr;
+    platform::Files* files_ = nullptr;
     std::map<QlibHandle, std::unique_ptr<DiagLibraryConnection>> connections_;
     QlibHandle nextHandle_ = 1;
 };

@@ -459,9 +459,16 @@ ConfigParseResult ParseConfigText(std::string_view text, DownloadOptions& option
     return ParseConfigDocument(platform::IniDocument::Parse(text), options, dialogs);
 }
 
-ConfigParseResult ParseConfig(const std::filesystem::path& path, DownloadOptions& options,
+ConfigParseResult ParseConfig(platform::Files& files, const std::filesystem::path& path, DownloadOptions& options,
                               platform::Dialogs& dialogs) {
-    return ParseConfigDocument(platform::IniDocument::Load(path), options, dialogs);
+    if (files.KindOf(path) == platform::FileKind::Missing) return ParseConfigText("", options, dialogs);
+    std::string error;
+    const std::optional<std::string> text = platform::ReadFileUpTo(files, path, kConfigFileMaxBytes, error);
+    if (!text) {
+        ClearDownloadItems(options);
+        return {true, error};
+    }
+    return ParseConfigText(*text, options, dialogs);
 }
 
 }  // namespace firmora::package

@@ -10,17 +10,23 @@
 
 #include "package/download_options.h"
 #include "platform/dialogs.h"
+#include "platform/files.h"
 #include "platform/private_profile.h"
 
 namespace firmora::package {
+
+inline constexpr uint64_t kConfigFileMaxBytes = platform::kIniFileMaxBytes;
 
 struct ConfigParseResult {
     bool stoppedOnError = false;  // a configuration error ended the parse
     std::string errorText;        // the message shown for it, empty otherwise
 };
 
-// A missing or unreadable file is no error: every key then takes its default.
-ConfigParseResult ParseConfig(const std::filesystem::path& path, DownloadOptions& options,
+// A missing file is no error: every key then takes its default. A file that
+// is there but is refused (not a regular file, a symbolic link, larger than
+// kConfigFileMaxBytes) or cannot be read stops the parse with its reason and
+// switches the download selections off.
+ConfigParseResult ParseConfig(platform::Files& files, const std::filesystem::path& path, DownloadOptions& options,
                               platform::Dialogs& dialogs);
 ConfigParseResult ParseConfigText(std::string_view text, DownloadOptions& options,
                                   platform::Dialogs& dialogs);

@@ -1,6 +1,8 @@
 #pragma once
-// File helpers whose exact behaviour matters to the tool's own files.
+// The tool's own files on the machine: the reads and writes whose exact
+// behaviour matters (backups, settings, Config.ini, the NV tables).
 
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -8,13 +10,37 @@
 
 namespace firmora::platform {
 
-// Replaces `path` with `content` so that a reader sees either the old file or
-// the new one, never a part: write a temporary file beside it, flush it to
-// the device, rename it over the target. False on failure (LastError set);
-// the old file then stays as it was.
-bool ReplaceFileAtomically(const std::filesystem::path& path, std::string_view content);
+inline constexpr uint64_t kMebibyte = 1024 * 1024;
 
-// The whole content of a file; nullopt when it cannot be read (LastError set).
-std::optional<std::string> ReadWholeFile(const std::filesystem::path& path);
+// What a path names, its last part not followed when it is a symbolic link.
+enum class FileKind { Missing, Regular, Folder, Link, Other };
+
+// Why a read gave no content.
+enum class ReadRefusal { None, Missing, Link, NotRegular, TooLarge, Failed };
+
+class Files {
+public:
+    virtual ~Files() = default;
+
+    // Replaces `path` with `content` so that a reader sees either the old
+    // file or the new one, never a part. A symbolic link is followed, so the
+    // file it names is replaced. False on failure (LastError set); the old
+    // file then stays as it was.
+    virtual bool ReplaceAtomically(const std::filesystem::path& path, std::string_view content) = 0;
+
+    // The whole content of a regular file of at most `maxBytes`. A symbolic
+    // link as the last part of the path is not followed, and a device, FIFO,
+    // folder or larger file is refused before anything is read from it.
+    // nullopt with `refusal` (and LastError) set otherwise.
+    virtual std::optional<std::string> ReadWhole(const std::filesystem::path& path, uint64_t maxBytes,
+                                                 ReadRefusal& refusal) = 0;
+
+    virtual FileKind KindOf(const std::filesystem::path& path) = 0;
+};
+
+// ReadWhole with, on failure, a sentence naming the file and the reason
+// ("... is larger than 4194304 bytes").
+std::optional<std::string> ReadFileUpTo(Files& files, const std::filesystem::path& path, uint64_t maxBytes,
+                                        std::string& error);
 
 }  // namespace firmora::platform

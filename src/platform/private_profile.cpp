@@ -5,7 +5,6 @@
 #include <limits>
 
 #include "platform/files.h"
-#include "platform/last_error.h"
 
 namespace firmora::platform {
 namespace {
@@ -152,8 +151,9 @@ IniDocument IniDocument::Parse(std::string_view text) {
     return document;
 }
 
-IniDocument IniDocument::Load(const std::filesystem::path& path) {
-    const std::optional<std::string> text = ReadWholeFile(path);
+IniDocument IniDocument::Load(Files& files, const std::filesystem::path& path) {
+    ReadRefusal refusal = ReadRefusal::None;
+    const std::optional<std::string> text = files.ReadWhole(path, kIniFileMaxBytes, refusal);
     return text ? Parse(*text) : IniDocument{};
 }
 
@@ -218,29 +218,30 @@ std::string IniDocument::Text() const {
     return text;
 }
 
-bool IniDocument::Save(const std::filesystem::path& path) const {
-    return ReplaceFileAtomically(path, Text());
+bool IniDocument::Save(Files& files, const std::filesystem::path& path) const {
+    return files.ReplaceAtomically(path, Text());
 }
 
-std::string ReadProfileString(const std::filesystem::path& file, std::string_view section,
+std::string ReadProfileString(Files& files, const std::filesystem::path& file, std::string_view section,
                               std::string_view key, std::string_view defaultValue) {
-    return IniDocument::Load(file).GetString(section, key, defaultValue);
+    return IniDocument::Load(files, file).GetString(section, key, defaultValue);
 }
 
-int32_t ReadProfileInt(const std::filesystem::path& file, std::string_view section,
+int32_t ReadProfileInt(Files& files, const std::filesystem::path& file, std::string_view section,
                        std::string_view key, int32_t defaultValue) {
-    return IniDocument::Load(file).GetInt(section, key, defaultValue);
+    return IniDocument::Load(files, file).GetInt(section, key, defaultValue);
 }
 
-bool WriteProfileString(const std::filesystem::path& file, std::string_view section,
+bool WriteProfileString(Files& files, const std::filesystem::path& file, std::string_view section,
                         std::string_view key, std::string_view value) {
-    const std::optional<std::string> text = ReadWholeFile(file);
+    ReadRefusal refusal = ReadRefusal::None;
+    const std::optional<std::string> text = files.ReadWhole(file, kIniFileMaxBytes, refusal);
     // A file that exists but cannot be read must not be replaced by a file
     // holding only this one key.
-    if (!text && LastError() != ENOENT) return false;
+    if (!text && refusal != ReadRefusal::Missing) return false;
     IniDocument document = text ? IniDocument::Parse(*text) : IniDocument{};
     document.Set(section, key, value);
-    return document.Save(file);
+    return document.Save(files, file);
 }
 
 }  // namespace firmora::platform

@@ -19,16 +19,21 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/files.h"
+
 namespace firmora::platform {
 
 inline constexpr size_t kProfileValueMax = 2047;
+// No INI file the tool reads (Config.ini, at.bak, the settings) comes near
+// this; a larger one is refused unread.
+inline constexpr uint64_t kIniFileMaxBytes = 4 * kMebibyte;
 
 class IniDocument {
 public:
     IniDocument() = default;
     static IniDocument Parse(std::string_view text);
-    // A missing or unreadable file gives an empty document.
-    static IniDocument Load(const std::filesystem::path& path);
+    // A missing or unreadable file, or one larger than kIniFileMaxBytes, gives an empty document.
+    static IniDocument Load(Files& files, const std::filesystem::path& path);
 
     // The value as the profile reader returns it, or nullopt when the key is missing.
     std::optional<std::string> Get(std::string_view section, std::string_view key) const;
@@ -46,7 +51,7 @@ public:
 
     // The document as file text; lines end as they ended when read, new lines with "\r\n".
     std::string Text() const;
-    bool Save(const std::filesystem::path& path) const;
+    bool Save(Files& files, const std::filesystem::path& path) const;
 
 private:
     struct Line {
@@ -57,12 +62,12 @@ private:
 };
 
 // One-call forms on a file path, reading or rewriting the file each time.
-std::string ReadProfileString(const std::filesystem::path& file, std::string_view section,
+std::string ReadProfileString(Files& files, const std::filesystem::path& file, std::string_view section,
                               std::string_view key, std::string_view defaultValue);
-int32_t ReadProfileInt(const std::filesystem::path& file, std::string_view section,
+int32_t ReadProfileInt(Files& files, const std::filesystem::path& file, std::string_view section,
                        std::string_view key, int32_t defaultValue);
 // False when the file cannot be replaced (LastError set).
-bool WriteProfileString(const std::filesystem::path& file, std::string_view section,
+bool WriteProfileString(Files& files, const std::filesystem::path& file, std::string_view section,
                         std::string_view key, std::string_view value);
 
 }  // namespace firmora::platform

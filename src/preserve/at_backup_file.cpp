@@ -62,19 +62,20 @@ const char* Flag(const AtParameter& p) { return p.read ? "1" : "0"; }
 
 std::string Quoted(const std::string& value) { return "\"" + value + "\""; }
 
-std::optional<platform::IniDocument> ReadBackupFile(const std::filesystem::path& backupFile) {
-    const std::optional<std::string> text = platform::ReadWholeFile(backupFile);
+std::optional<platform::IniDocument> ReadBackupFile(platform::Files& files, const std::filesystem::path& backupFile) {
+    platform::ReadRefusal refusal = platform::ReadRefusal::None;
+    const std::optional<std::string> text = files.ReadWhole(backupFile, platform::kIniFileMaxBytes, refusal);
     if (!text) return std::nullopt;
     return platform::IniDocument::Parse(*text);
 }
 
 }  // namespace
 
-bool WriteAtBackup(const AtParameters& params, int projectIndex, const std::filesystem::path& backupFile,
-                   core::Reporter& reporter) {
+bool WriteAtBackup(platform::Files& files, const AtParameters& params, int projectIndex,
+                   const std::filesystem::path& backupFile, core::Reporter& reporter) {
     if (reporter.RunStatus() != core::kRunHealthy) return false;
 
-    platform::IniDocument file = platform::IniDocument::Load(backupFile);
+    platform::IniDocument file = platform::IniDocument::Load(files, backupFile);
 
     const std::vector<Entry> flags = {{"bSN", &params.sn},
                                       {"ESN", &params.esn},
@@ -93,7 +94,7 @@ bool WriteAtBackup(const AtParameters& params, int projectIndex, const std::file
 
     // A backup that cannot be kept must not let the download go ahead: the
     // device's data would be lost with nothing to restore them from.
-    if (!file.Save(backupFile)) {
+    if (!file.Save(files, backupFile)) {
         reporter.ReportError("Unable to write to " + backupFile.string());
         return false;
     }
@@ -104,9 +105,9 @@ bool AtBackupValues::IsMissing(std::string_view key) const {
     return std::find(missing.begin(), missing.end(), key) != missing.end();
 }
 
-std::optional<AtBackupValues> LoadAtBackup(const AtParameters& params, int projectIndex,
+std::optional<AtBackupValues> LoadAtBackup(platform::Files& files, const AtParameters& params, int projectIndex,
                                            const std::filesystem::path& backupFile) {
-    const std::optional<platform::IniDocument> file = ReadBackupFile(backupFile);
+    const std::optional<platform::IniDocument> file = ReadBackupFile(files, backupFile);
     if (!file) return std::nullopt;
     AtBackupValues out{params, {}};
     AtParameters& p = out.params;
@@ -146,9 +147,9 @@ std::optional<AtBackupValues> LoadAtBackup(const AtParameters& params, int proje
     return out;
 }
 
-bool AtBackupMatches(const AtParameters& params, int projectIndex, const std::filesystem::path& backupFile,
-                     std::string& difference) {
-    const std::optional<platform::IniDocument> file = ReadBackupFile(backupFile);
+bool AtBackupMatches(platform::Files& files, const AtParameters& params, int projectIndex,
+                     const std::filesystem::path& backupFile, std::string& difference) {
+    const std::optional<platform::IniDocument> file = ReadBackupFile(files, backupFile);
     if (!file) {
         difference = backupFile.filename().string() + " cannot be read";
         return false;

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "core/reporter.h"
+#include "platform/files.h"
 #include "preserve/at_parameters.h"
 
 namespace firmora::preserve {
@@ -19,8 +20,8 @@ namespace firmora::preserve {
 // replace. Does nothing and returns false while the run is not healthy. A
 // file the system refuses fails the run with "Unable to write to <path>";
 // the previous file, if any, stays as it was.
-bool WriteAtBackup(const AtParameters& params, int projectIndex, const std::filesystem::path& backupFile,
-                   core::Reporter& reporter);
+bool WriteAtBackup(platform::Files& files, const AtParameters& params, int projectIndex,
+                   const std::filesystem::path& backupFile, core::Reporter& reporter);
 
 // The values the restore writes, as the backup file gives them back.
 struct AtBackupValues {
@@ -37,14 +38,14 @@ struct AtBackupValues {
 
 // Reads the backup file for a restore of `params`. nullopt when the file
 // cannot be read: a file that is not there is no file of empty values.
-std::optional<AtBackupValues> LoadAtBackup(const AtParameters& params, int projectIndex,
+std::optional<AtBackupValues> LoadAtBackup(platform::Files& files, const AtParameters& params, int projectIndex,
                                            const std::filesystem::path& backupFile);
 
 // Checks that the backup file holds what `params`, another record of the
 // same backup, says was saved: every [Data] key WriteAtBackup writes for
 // them, with the value a reader gets back from it. False with `difference`
 // saying which key is missing or differs, or that the file cannot be read.
-bool AtBackupMatches(const AtParameters& params, int projectIndex, const std::filesystem::path& backupFile,
+bool AtBackupMatches(platform::Files& files, const AtParameters& params, int projectIndex, const std::filesystem::path& backupFile,
                      std::string& difference);
 
 }  // namespace firmora::preserve

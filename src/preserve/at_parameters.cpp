@@ -329,7 +329,7 @@ bool ReadIdentity(AtSession& s, AtParameters& p) {
 
 bool RestoreAtParameters(AtSession& s, const AtParameters& held, const std::filesystem::path& backupFile) {
     const package::DownloadOptions& o = s.options;
-    const std::optional<AtBackupValues> saved = LoadAtBackup(held, o.ProjectIndex, backupFile);
+    const std::optional<AtBackupValues> saved = LoadAtBackup(s.files, held, o.ProjectIndex, backupFile);
     if (!saved) {
         s.reporter.ReportError("Could not read " + backupFile.string() + "; nothing was restored");
         return false;

@@ -14,6 +14,7 @@
 #include "link/serial_channel.h"
 #include "package/download_options.h"
 #include "platform/clock.h"
+#include "platform/files.h"
 
 namespace firmora::preserve {
 
@@ -60,6 +61,7 @@ struct AtSession {
     platform::Clock& clock;
     core::Reporter& reporter;
     const package::DownloadOptions& options;
+    platform::Files& files;  // at.bak is read through it
 };
 
 // Reads the parameters of this project into `params`, overwriting what an

@@ -73,7 +73,15 @@ bool ExchangeUntil(EfsSession& session, std::span<const uint8_t> request, int at
     return false;
 }
 
-int EnumDirs(EfsSession& session, std::string path, std::vector<std::string>& dirList, size_t depth) {
+// A listing the tool had to cut short: the copy lacks what was not listed,
+// so the run says so and the backup keeps the note.
+void NoteCut(EfsSession& session, std::vector<std::string>* warnings, const std::string& text) {
+    session.reporter.ReportStatus("Warning: " + text, core::kReportInfo);
+    if (warnings) warnings->push_back(text);
+}
+
+int EnumDirs(EfsSession& session, std::string path, std::vector<std::string>& dirList, size_t depth,
+             std::vector<std::string>* warnings) {
     Trace(session, "Enum dir:" + path);
     if (path.size() > 1 && path.front() == '/') path.erase(0, 1);
 
@@ -95,6 +103,8 @@ int EnumDirs(EfsSession& session, std::string path, std::vector<std::string>& di
     if (!opened) return 1;
 
     const size_t firstAdded = dirList.size();
+    // Every way out of the loop but running through all its entries is an end of the listing.
+    bool cut = true;
     for (size_t sequence = 1; sequence <= kMaxListingEntries && Healthy(session); ++sequence) {
         std::optional<link::EfsReadDirReply> entry;
         ExchangeUntil(session, link::EfsReadDirRequest(static_cast<uint8_t>(sequence)), kReadDirAttempts,
@@ -102,16 +112,19 @@ int EnumDirs(EfsSession& session, std::string path, std::vector<std::string>& di
                           entry = link::ParseEfsReadDirReply(reply);
                           return entry.has_value();
                       });
-        if (!entry || (entry->dirHandle & 0xFF) != link::kEfsDirHandle) break;
         // Devices mark the end of a listing differently: an entry without a
         // name, or a plain entry with a folder mode.
-        if (entry->name.empty()) break;
+        if (!entry || (entry->dirHandle & 0xFF) != link::kEfsDirHandle || entry->name.empty()) {
+            cut = false;
+            break;
+        }
         const uint8_t modeHigh = static_cast<uint8_t>(entry->mode >> 8);
         const bool folderMode = modeHigh == 0x40 || modeHigh == 0x41;
         if (entry->entryType == 1 && folderMode) {
             if (entry->name == "." || entry->name == "..") continue;  // never a child of its own
             if (dirList.size() >= kMaxEnumeratedFolders) {
-                Trace(session, "Enum dir: too many folders, listing of " + path + " cut short");
+                NoteCut(session, warnings, "too many folders, the listing of " + path + " was cut short");
+                cut = false;  // noted already
                 break;
             }
             std::string child = path;
@@ -120,19 +133,24 @@ int EnumDirs(EfsSession& session, std::string path, std::vector<std::string>& di
             if (child.front() == '/') child.erase(0, 1);
             dirList.push_back(child);
         } else if (entry->entryType == 0 && folderMode && (entry->mode & 0xFF) == 0) {
+            cut = false;
             break;
         }
     }
     session.diag.EfsCloseDir();
+    if (cut && Healthy(session)) {
+        NoteCut(session, warnings,
+                "the listing of " + path + " was cut after " + std::to_string(kMaxListingEntries) + " entries");
+    }
 
     const size_t lastAdded = dirList.size();
     if (depth + 1 >= kMaxFolderDepth && lastAdded > firstAdded) {
-        Trace(session, "Enum dir: folders below " + path + " are nested too deep, not listed");
+        NoteCut(session, warnings, "the folders below " + path + " are nested too deep and were not listed");
     } else {
         // Copies: the recursion appends to the list.
         for (size_t i = firstAdded; i < lastAdded && Healthy(session); ++i) {
             const std::string child = dirList[i];
-            EnumDirs(session, child, dirList, depth + 1);
+            EnumDirs(session, child, dirList, depth + 1, warnings);
         }
     }
     session.diag.EfsCloseDir();
@@ -189,8 +207,9 @@ bool DeleteFolder(const fs::path& path) {
     return !fs::exists(path, ec) && !ec;
 }
 
-int EfsEnumDirs(EfsSession& session, std::string path, std::vector<std::string>& dirList) {
-    return EnumDirs(session, std::move(path), dirList, 0);
+int EfsEnumDirs(EfsSession& session, std::string path, std::vector<std::string>& dirList,
+                std::vector<std::string>* warnings) {
+    return EnumDirs(session, std::move(path), dirList, 0, warnings);
 }
 
 int EfsEnsureDir(EfsSession& session, const std::string& path) {
@@ -206,6 +225,7 @@ int EfsEnsureDir(EfsSession& session, const std::string& path) {
 bool PrepareUserDataFolders(EfsSession& session, const fs::path& backupFolder,
                             const std::vector<std::string>& userDataDirs, EfsUserData& data) {
     data.dirList.clear();
+    data.warnings.clear();
     if (data.files.size() > kMaxUserDataFiles) data.files.resize(kMaxUserDataFiles);
     for (const std::string& dir : userDataDirs) {
         // The configured folder and its parents go first, so that the
@@ -217,7 +237,7 @@ bool PrepareUserDataFolders(EfsSession& session, const fs::path& backupFolder,
             prefix += name;
             own.push_back(prefix);
         }
-        if (EfsEnumDirs(session, dir, own) == 0) {
+        if (EfsEnumDirs(session, dir, own, &data.warnings) == 0) {
             data.dirList.insert(data.dirList.end(), own.begin(), own.end());
         }
         if (!CreateFolderPath(session.reporter, MapDevicePath(backupFolder, dir, &session.reporter))) return false;

@@ -49,6 +49,8 @@ struct EfsUserData {
     std::vector<std::filesystem::path> localFiles;
     // The device size of each entry of `files`.
     std::vector<uint32_t> sizes;
+    // Listings cut short by the tool's bounds: the copy lacks what they did not list.
+    std::vector<std::string> warnings;
 };
 
 // A package file to add to the device.
@@ -94,8 +96,11 @@ int EfsDownloadFile(EfsSession& session, const std::filesystem::path& localPath,
 // Writes `size` bytes of `localPath` into the open device file: 0 done, 1 failed.
 int EfsUploadFile(EfsSession& session, const std::filesystem::path& localPath, uint32_t size);
 // Adds every folder below `path` to `dirList`, depth first: 0 listed,
-// 1 the folder could not be opened, -1 the run is not healthy.
-int EfsEnumDirs(EfsSession& session, std::string path, std::vector<std::string>& dirList);
+// 1 the folder could not be opened, -1 the run is not healthy. A listing
+// cut short by the bounds (255 entries a folder, kMaxEnumeratedFolders,
+// kMaxFolderDepth) is reported as a warning line and added to `warnings`.
+int EfsEnumDirs(EfsSession& session, std::string path, std::vector<std::string>& dirList,
+                std::vector<std::string>* warnings = nullptr);
 // Makes a device folder; a folder that exists already counts as made.
 int EfsEnsureDir(EfsSession& session, const std::string& path);
 

@@ -3,10 +3,8 @@
 #include <charconv>
 #include <limits>
 #include <string_view>
-#include <system_error>
 
 #include "platform/files.h"
-#include "platform/last_error.h"
 
 namespace firmora::preserve {
 namespace {
@@ -129,15 +127,11 @@ NvEntry ParseEntry(std::string_view line, int32_t largest, std::string& problem)
     return entry;
 }
 
-std::optional<NvTable> LoadTable(const fs::path& file, size_t expectedEntries, int32_t largest,
-                                 std::string& error) {
+std::optional<NvTable> LoadTable(platform::Files& files, const fs::path& file, size_t expectedEntries,
+                                 int32_t largest, std::string& error) {
     const std::string where = file.string();
-    const std::optional<std::string> content = platform::ReadWholeFile(file);
-    if (!content) {
-        const auto code = static_cast<int>(platform::LastError());
-        error = where + ": cannot be read (" + std::system_category().message(code) + ")";
-        return std::nullopt;
-    }
+    const std::optional<std::string> content = platform::ReadFileUpTo(files, file, kNvTableFileMaxBytes, error);
+    if (!content) return std::nullopt;
 
     std::string_view text = *content;
     // An editor's byte order mark before the first line is no part of it.
@@ -329,11 +323,13 @@ const NvTable& CdmaIdentityNvTable() {
     return table;
 }
 
-std::optional<NvTable> LoadNvTableFile(const fs::path& file, size_t expectedEntries, std::string& error) {
-    return LoadTable(file, expectedEntries, kLargestItemNumber, error);
+std::optional<NvTable> LoadNvTableFile(platform::Files& files, const fs::path& file, size_t expectedEntries,
+                                       std::string& error) {
+    return LoadTable(files, file, expectedEntries, kLargestItemNumber, error);
 }
 
-std::optional<ProductNvTables> LoadProductNvTables(const fs::path& folder, std::string& error) {
+std::optional<ProductNvTables> LoadProductNvTables(platform::Files& files, const fs::path& folder,
+                                                   std::string& error) {
     ProductNvTables tables;
     const struct {
         const char* file;
@@ -345,7 +341,8 @@ std::optional<ProductNvTables> LoadProductNvTables(const fs::path& folder, std::
         {kVendorNvTableFile, kVendorNvTableSize, tables.vendor},
     };
     for (const auto& list : lists) {
-        std::optional<NvTable> loaded = LoadTable(folder / list.file, list.entries, kLargestDiagItemNumber, error);
+        std::optional<NvTable> loaded =
+            LoadTable(files, folder / list.file, list.entries, kLargestDiagItemNumber, error);
         if (!loaded) return std::nullopt;
         list.table = std::move(*loaded);
     }

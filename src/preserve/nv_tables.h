@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/files.h"
+
 namespace firmora::preserve {
 
 struct NvEntry {
@@ -44,19 +46,22 @@ inline constexpr const char* kLteNvTableFile = "lte.nvtable";
 inline constexpr const char* kVendorNvTableFile = "vendor.nvtable";
 // The table folder's name beside the program.
 inline constexpr const char* kNvTableFolder = "nv";
+// The longest list is tens of kilobytes; a file past this is no list.
+inline constexpr uint64_t kNvTableFileMaxBytes = 1 * platform::kMebibyte;
 
 // Reads one list file: one entry a line, "<number> <name>"; blank lines and
 // lines starting with '#' are ignored. The file must hold exactly
 // `expectedEntries` entries, each a non-negative decimal number that fits a
 // signed 32-bit integer followed by one name of letters, digits and '_'.
 // nullopt with `error` set (file, line number and what is wrong) otherwise.
-std::optional<NvTable> LoadNvTableFile(const std::filesystem::path& file, size_t expectedEntries,
-                                       std::string& error);
+std::optional<NvTable> LoadNvTableFile(platform::Files& files, const std::filesystem::path& file,
+                                       size_t expectedEntries, std::string& error);
 
 // Loads the three product lists from `folder`; nullopt with `error` set when
 // any of them is missing or broken. Their items travel in DIAG NV requests,
 // whose item number field has two bytes, so a number above 65535 counts as
 // broken here.
-std::optional<ProductNvTables> LoadProductNvTables(const std::filesystem::path& folder, std::string& error);
+std::optional<ProductNvTables> LoadProductNvTables(platform::Files& files, const std::filesystem::path& folder,
+                                                   std::string& error);
 
 }  // namespace firmora::preserve

@@ -5,6 +5,7 @@
 
 #include "platform/last_error.h"
 #include "platform/private_profile.h"
+#include "platform/std_files.h"
 
 namespace firmora::sim {
 namespace {
@@ -33,9 +34,11 @@ private:
 };
 
 void WriteConfigKey(const std::filesystem::path& file, const char* section, const char* key, const std::string& value) {
-    platform::IniDocument document = platform::IniDocument::Load(file);
+    // The simulated programs write the real Config.ini, as the package's programs do.
+    platform::StdFiles files;
+    platform::IniDocument document = platform::IniDocument::Load(files, file);
     document.Set(section, key, value);
-    document.Save(file);
+    document.Save(files, file);
 }
 
 }  // namespace

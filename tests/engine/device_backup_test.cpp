@@ -2,7 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <cstdio>
+#include <fstream>
 #include <functional>
 #include <map>
 #include <memory>
@@ -20,6 +24,7 @@
 #include "package/project_table.h"
 #include "platform/files.h"
 #include "platform/private_profile.h"
+#include "platform/std_files.h"
 #include "preserve/library_nv.h"
 #include "preserve/nv_backup_file.h"
 #include "preserve/nv_tables.h"
@@ -27,6 +32,7 @@
 #include "sim/at_device.h"
 #include "sim/diag_device.h"
 #include "sim/sim_platform.h"
+#include "test_files.h"
 #include "test_folder.h"
 
 namespace firmora::engine {
@@ -125,7 +131,7 @@ protected:
 
     // The ports are looked up on every call: they may have moved since.
     DeviceDataTarget Target() {
-        return {simulation->serialPorts(), simulation->clock(), reporter, options, tables,
+        return {simulation->serialPorts(), simulation->clock(), files, reporter, options, tables,
                 Com(sim::PortRole::Diag), Com(sim::PortRole::At)};
     }
     bool Backup(const fs::path& folder) {
@@ -135,6 +141,9 @@ protected:
     bool Restore(const fs::path& folder) {
         DeviceDataTarget target = Target();
         return RestoreDevice(target, folder);
+    }
+    std::optional<BackupManifest> Load(const fs::path& folder, std::string& error) {
+        return LoadCompleteBackup(files, options, tables, folder, error);
     }
 
     DeviceData Snapshot(const std::vector<int32_t>& items) {
@@ -209,6 +218,7 @@ protected:
     }
 
     std::unique_ptr<sim::SimPlatform> simulation;
+    platform::StdFiles files;
     RecordingReporter reporter;
     package::DownloadOptions options;
     // Only the DIAG default and LTE projects walk these; none of the tests do.
@@ -233,7 +243,7 @@ TEST_F(DeviceBackupTest, LibraryProjectSurvivesAWipeOfItsEfsPartition) {
 
     ASSERT_TRUE(Backup(folder)) << Failure();
     std::string error;
-    const std::optional<BackupManifest> manifest = LoadCompleteBackup(folder, error);
+    const std::optional<BackupManifest> manifest = Load(folder, error);
     ASSERT_TRUE(manifest) << error;
     EXPECT_EQ(manifest->nvMechanism, NvMechanism::Library);
     EXPECT_EQ(manifest->rfNv.size(), 48u);
@@ -280,7 +290,7 @@ TEST_F(DeviceBackupTest, CdmaProjectKeepsItsItemsInNvBakThroughAWipe) {
 
     ASSERT_TRUE(Backup(folder)) << Failure();
     std::string error;
-    const std::optional<BackupManifest> manifest = LoadCompleteBackup(folder, error);
+    const std::optional<BackupManifest> manifest = Load(folder, error);
     ASSERT_TRUE(manifest) << error;
     EXPECT_EQ(manifest->nvMechanism, NvMechanism::Diag);
     EXPECT_TRUE(manifest->nvRestore);
@@ -311,7 +321,7 @@ TEST_F(DeviceBackupTest, DualImeiProductGetsEachImeiBackInItsOwnSlot) {
 
     ASSERT_TRUE(Backup(folder)) << Failure();
     std::string error;
-    const std::optional<BackupManifest> manifest = LoadCompleteBackup(folder, error);
+    const std::optional<BackupManifest> manifest = Load(folder, error);
     ASSERT_TRUE(manifest) << error;
     EXPECT_TRUE(manifest->at.imei1.read);
 
@@ -346,7 +356,7 @@ TEST_F(DeviceBackupTest, ChannelsFollowTheConfiguredSpeedAndCloseWithNumberedWar
     // A close that fails is logged with the number of its place.
     PortsThatCloseLate ports(simulation->serialPorts());
     DeviceDataTarget target = Target();
-    DeviceDataTarget late{ports, target.clock, reporter, options, tables, target.diagPort, target.atPort};
+    DeviceDataTarget late{ports, target.clock, target.files, reporter, options, tables, target.diagPort, target.atPort};
     StartNewRun();
     ASSERT_TRUE(BackupDevice(late, work.path() / "late")) << Failure();
     EXPECT_TRUE(reporter.Has("Warning-9"));
@@ -363,10 +373,24 @@ TEST_F(DeviceBackupTest, RestoreRefusesAnAtBakThatDisagreesWithTheManifest) {
     options.ProjectIndex = 1013;
     ASSERT_TRUE(Backup(folder)) << Failure();
 
+    // at.bak edited and its size and digest recorded anew, as a folder put
+    // together from two backups would be: only the values can tell.
     const auto editAtBak = [](const fs::path& dir, const std::function<void(platform::IniDocument&)>& edit) {
-        platform::IniDocument file = platform::IniDocument::Parse(*platform::ReadWholeFile(dir / "at.bak"));
+        platform::IniDocument file = platform::IniDocument::Parse(*testing::ReadTestFile(dir / "at.bak"));
         edit(file);
-        ASSERT_TRUE(platform::ReplaceFileAtomically(dir / "at.bak", file.Text()));
+        const std::string text = file.Text();
+        ASSERT_TRUE(testing::WriteTestFile(dir / "at.bak", text));
+        const fs::path manifestFile = dir / kManifestFileName;
+        json m = json::parse(*testing::ReadTestFile(manifestFile));
+        for (json& entry : m["files"]) {
+            if (entry["file"] != "at.bak") continue;
+            char digest[17];
+            std::snprintf(digest, sizeof digest, "%016llx",
+                          static_cast<unsigned long long>(ContentDigest(text)));
+            entry["size"] = text.size();
+            entry["xxh3"] = digest;
+        }
+        ASSERT_TRUE(testing::WriteTestFile(manifestFile, m.dump()));
     };
     struct Case {
         const char* what;
@@ -385,9 +409,9 @@ TEST_F(DeviceBackupTest, RestoreRefusesAnAtBakThatDisagreesWithTheManifest) {
         {"another IMEI in the manifest",
          [&](const fs::path& d) {
              const fs::path file = d / kManifestFileName;
-             json m = json::parse(*platform::ReadWholeFile(file));
+             json m = json::parse(*testing::ReadTestFile(file));
              m["at"]["parameters"]["imei"] = " 353456789012355\r\n\r\n";
-             ASSERT_TRUE(platform::ReplaceFileAtomically(file, m.dump()));
+             ASSERT_TRUE(testing::WriteTestFile(file, m.dump()));
          },
          "at.bak holds another IMEI"},
     };
@@ -409,15 +433,16 @@ TEST_F(DeviceBackupTest, RestoreRefusesAnAtBakThatDisagreesWithTheManifest) {
 TEST_F(DeviceBackupTest, RestoreRefusesAnIncompleteOrUnsafeFolderBeforeTouchingTheDevice) {
     Plug({{"efs", {{"files", {{"data/a.bin", {{"size", 3000}}}}}}}});
     options.ProjectIndex = 1013;
+    options.UserDataDirList = {"/data"};
     options.UserDataFilesList = {"/data/a.bin"};
     ASSERT_TRUE(Backup(folder)) << Failure();
 
     // The cases share the backup's files through hard links, so every change
     // replaces a file rather than writing into it.
     const auto rewrite = [](const fs::path& file, const std::function<void(std::string&)>& edit) {
-        std::string content = *platform::ReadWholeFile(file);
+        std::string content = *testing::ReadTestFile(file);
         edit(content);
-        ASSERT_TRUE(platform::ReplaceFileAtomically(file, content));
+        ASSERT_TRUE(testing::WriteTestFile(file, content));
     };
     const auto editManifest = [&](const fs::path& dir, const std::function<void(json&)>& edit) {
         rewrite(dir / kManifestFileName, [&](std::string& text) {
@@ -439,10 +464,34 @@ TEST_F(DeviceBackupTest, RestoreRefusesAnIncompleteOrUnsafeFolderBeforeTouchingT
         {"an RF NV copy missing", [](const fs::path& d) { fs::remove(d / "EFS" / "00020309.efs"); },
          "EFS/00020309.efs is missing"},
         {"at.bak missing", [](const fs::path& d) { fs::remove(d / "at.bak"); }, "at.bak is missing"},
-        {"nv.bak not whole records", [&](const fs::path& d) { resize(d / "nv.bak", 1); }, "records of 130 bytes"},
-        {"nv.bak one record short", [&](const fs::path& d) { resize(d / "nv.bak", -130); }, "records of 130 bytes"},
+        {"nv.bak not whole records", [&](const fs::path& d) { resize(d / "nv.bak", 1); },
+         "nv.bak is not the file the backup wrote"},
+        {"nv.bak one record short", [&](const fs::path& d) { resize(d / "nv.bak", -130); },
+         "nv.bak is not the file the backup wrote: it holds 1300 bytes, not the 1430 recorded"},
         {"a user copy cut short", [&](const fs::path& d) { resize(d / "EFS" / "data" / "a.bin", -1000); },
-         "EFS/data/a.bin holds 2000 bytes, not the 3000"},
+         "EFS/data/a.bin is not the file the backup wrote: it holds 2000 bytes, not the 3000"},
+        {"an emptied RF NV copy",
+         [&](const fs::path& d) { rewrite(d / "EFS" / "00020309.efs", [](std::string& c) { c.clear(); }); },
+         "EFS/00020309.efs is not the file the backup wrote: it holds 0 bytes"},
+        {"an RF NV copy of the same size, changed",
+         [&](const fs::path& d) { rewrite(d / "EFS" / "00020309.efs", [](std::string& c) { c[0] ^= 1; }); },
+         "EFS/00020309.efs is not the file the backup wrote: its content differs"},
+        {"a huge nv.bak",
+         [&](const fs::path& d) {
+             fs::remove(d / "nv.bak");
+             std::ofstream(d / "nv.bak").close();
+             fs::resize_file(d / "nv.bak", uintmax_t{1} << 30);  // sparse: nothing to read but its size
+         },
+         "nv.bak is larger than 1430 bytes"},
+        {"a file without its digest",
+         [&](const fs::path& d) { editManifest(d, [](json& m) { m["files"][0]["file"] = "notes.txt"; }); },
+         "at.bak is not listed with its size and digest"},
+        {"one digest too few",
+         [&](const fs::path& d) { editManifest(d, [](json& m) { m["files"].erase(0); }); },
+         "files lists 50 files, the backup holds 51"},
+        {"a digest listed twice",
+         [&](const fs::path& d) { editManifest(d, [](json& m) { m["files"].push_back(m["files"][0]); }); },
+         "files names at.bak more than once"},
         {"an RF NV path leaving the folder",
          [&](const fs::path& d) {
              editManifest(d, [](json& m) { m["nv"]["rfnv"][0]["file"] = "../outside.efs"; });
@@ -460,15 +509,98 @@ TEST_F(DeviceBackupTest, RestoreRefusesAnIncompleteOrUnsafeFolderBeforeTouchingT
          "leaves the backup folder"},
         {"nv.bak of other items",
          [&](const fs::path& d) { rewrite(d / "nv.bak", [](std::string& nv) { ++nv[0]; }); },
-         "not item"},
+         "nv.bak is not the file the backup wrote: its content differs"},
         {"an RF NV copy of an ordinary item",
          [&](const fs::path& d) { editManifest(d, [](json& m) { m["nv"]["rfnv"][0]["number"] = 571; }); },
          "nv.rfnv[].number"},
         {"a partial backup",
          [&](const fs::path& d) { editManifest(d, [](json& m) { m["at"]["saved"] = false; }); }, "partial"},
+        // Entries of the wrong kind, name or number.
+        {"an RF NV entry naming nv.bak",
+         [&](const fs::path& d) { editManifest(d, [](json& m) { m["nv"]["rfnv"][0]["file"] = "nv.bak"; }); },
+         "nv.rfnv item 20309 is kept in EFS/00020309.efs, not in nv.bak"},
+        {"an RF NV entry naming the manifest",
+         [&](const fs::path& d) { editManifest(d, [](json& m) { m["nv"]["rfnv"][1]["file"] = "manifest.json"; }); },
+         "not in manifest.json"},
+        {"an RF NV entry twice",
+         [&](const fs::path& d) {
+             editManifest(d, [](json& m) {
+                 for (int k = 0; k < 1000; ++k) m["nv"]["rfnv"].push_back(m["nv"]["rfnv"][0]);
+             });
+         },
+         "names item 20309 more than once"},
+        {"a user file twice",
+         [&](const fs::path& d) {
+             editManifest(d, [](json& m) { m["userData"]["files"].push_back(m["userData"]["files"][0]); });
+         },
+         "userData.files names /data/a.bin more than once"},
+        {"a user file kept under another name",
+         [&](const fs::path& d) {
+             editManifest(d, [](json& m) { m["userData"]["files"][0]["file"] = "at.bak"; });
+         },
+         "userData.files keeps /data/a.bin in EFS/data/a.bin, not in at.bak"},
+        {"a user file the configuration does not name",
+         [&](const fs::path& d) { editManifest(d, [](json& m) { m["userData"]["files"][0]["device"] = "/x.bin"; }); },
+         "names /x.bin, which is not configured"},
+        {"user files listed as not saved",
+         [&](const fs::path& d) { editManifest(d, [](json& m) { m["userData"]["saved"] = false; }); },
+         "userData lists files or folders although it says none were saved"},
+        {"another NV mechanism",
+         [&](const fs::path& d) { editManifest(d, [](json& m) { m["nv"]["mechanism"] = "diag"; }); },
+         "the NV items were saved the diag way, but this configuration saves and restores them the library way"},
+        {"more NV items than the configuration saves",
+         [&](const fs::path& d) {
+             editManifest(d, [](json& m) {
+                 for (int k = 0; k < 20; ++k) m["nv"]["items"].push_back(m["nv"]["items"][0]);
+             });
+         },
+         "this configuration saves 14 at most"},
+        {"an NV item the configuration does not save",
+         [&](const fs::path& d) { editManifest(d, [](json& m) { m["nv"]["items"][0]["number"] = 65000; }); },
+         "names item 65000, which this configuration does not save"},
+        {"a device path no EFS request can carry",
+         [&](const fs::path& d) {
+             editManifest(d, [](json& m) { m["userData"]["folders"].push_back("/data/" + std::string(4090, 'd')); });
+         },
+         "a DIAG EFS request carries at most"},
+        {"an older manifest",
+         [&](const fs::path& d) { editManifest(d, [](json& m) { m["version"] = 1; }); },
+         "make the backup again"},
+        // Links and special files: the restore would read from outside the folder.
+        {"at.bak a link to a copy outside",
+         [&](const fs::path& d) {
+             fs::copy_file(d / "at.bak", d.parent_path() / (d.filename().string() + "-at.bak"));
+             fs::remove(d / "at.bak");
+             fs::create_symlink(d.parent_path() / (d.filename().string() + "-at.bak"), d / "at.bak");
+         },
+         "at.bak is a symbolic link"},
+        {"the EFS folder a link",
+         [&](const fs::path& d) {
+             fs::rename(d / "EFS", d / "EFS.real");
+             fs::create_symlink("EFS.real", d / "EFS");
+         },
+         "EFS is a symbolic link"},
+        {"a user copy a FIFO",
+         [&](const fs::path& d) {
+             fs::remove(d / "EFS" / "data" / "a.bin");
+             ASSERT_EQ(::mkfifo((d / "EFS" / "data" / "a.bin").c_str(), 0600), 0);
+         },
+         "EFS/data/a.bin is not a regular file"},
+        {"the manifest a FIFO",
+         [&](const fs::path& d) {
+             fs::remove(d / kManifestFileName);
+             ASSERT_EQ(::mkfifo((d / kManifestFileName).c_str(), 0600), 0);
+         },
+         "manifest.json is not a regular file"},
+        {"the manifest a link to /dev/zero",
+         [&](const fs::path& d) {
+             fs::remove(d / kManifestFileName);
+             fs::create_symlink("/dev/zero", d / kManifestFileName);
+         },
+         "manifest.json is a symbolic link"},
     };
     // The paths the manifest may not lead to exist, so only the check can refuse them.
-    ASSERT_TRUE(platform::ReplaceFileAtomically(work.path() / "outside.efs", "x"));
+    ASSERT_TRUE(testing::WriteTestFile(work.path() / "outside.efs", "x"));
 
     for (size_t i = 0; i < cases.size(); ++i) {
         SCOPED_TRACE(cases[i].what);
@@ -479,7 +611,7 @@ TEST_F(DeviceBackupTest, RestoreRefusesAnIncompleteOrUnsafeFolderBeforeTouchingT
         const size_t commands = CommandCount();
 
         std::string error;
-        EXPECT_FALSE(LoadCompleteBackup(copy, error));
+        EXPECT_FALSE(Load(copy, error));
         EXPECT_NE(error.find(cases[i].message), std::string::npos) << error;
         EXPECT_FALSE(Restore(copy));
         EXPECT_NE(Failure().find(cases[i].message), std::string::npos) << Failure();
@@ -487,17 +619,35 @@ TEST_F(DeviceBackupTest, RestoreRefusesAnIncompleteOrUnsafeFolderBeforeTouchingT
     }
 }
 
+// The listing of a device folder stops at 255 entries: the backup says so
+// in the run and in its manifest rather than passing the copy as complete.
+TEST_F(DeviceBackupTest, AFolderListingCutShortIsAWarningInTheRunAndTheManifest) {
+    json files = json::object();
+    for (int k = 0; k < 300; ++k) files["data/many/f" + std::to_string(k)] = {{"size", 1}};
+    Plug({{"efs", {{"files", files}}}});
+    options.ProjectIndex = 1013;
+    options.UserDataDirList = {"/data/many"};
+    ASSERT_TRUE(Backup(folder)) << Failure();
+
+    const std::string warning = "the listing of data/many was cut after 255 entries";
+    EXPECT_TRUE(reporter.Has("Warning: " + warning));
+    std::string error;
+    const std::optional<BackupManifest> manifest = Load(folder, error);
+    ASSERT_TRUE(manifest) << error;
+    EXPECT_EQ(manifest->warnings, std::vector<std::string>{warning});
+}
+
 TEST_F(DeviceBackupTest, BackupLeavesAFolderInUseAloneAndNoManifestAfterAFailedStep) {
     Plug(json::object());
     options.ProjectIndex = 1013;
     fs::create_directories(folder);
-    ASSERT_TRUE(platform::ReplaceFileAtomically(folder / "notes.txt", "mine"));
+    ASSERT_TRUE(testing::WriteTestFile(folder / "notes.txt", "mine"));
     EXPECT_FALSE(Backup(folder));
     EXPECT_NE(Failure().find("not empty"), std::string::npos) << Failure();
     EXPECT_EQ(CommandCount(), 0u);
     std::vector<fs::path> entries(fs::directory_iterator(folder), fs::directory_iterator{});
     ASSERT_EQ(entries.size(), 1u);
-    EXPECT_EQ(platform::ReadWholeFile(folder / "notes.txt"), "mine");
+    EXPECT_EQ(testing::ReadTestFile(folder / "notes.txt"), "mine");
 
     // Steps that fail on the device: the folder never counts as a backup.
     const std::vector<std::pair<json, std::string>> faults = {
@@ -515,7 +665,7 @@ TEST_F(DeviceBackupTest, BackupLeavesAFolderInUseAloneAndNoManifestAfterAFailedS
         EXPECT_EQ(Failure(), faults[i].second);
         EXPECT_FALSE(fs::exists(failed / kManifestFileName));
         std::string error;
-        EXPECT_FALSE(LoadCompleteBackup(failed, error));
+        EXPECT_FALSE(Load(failed, error));
     }
 }
 
@@ -554,6 +704,8 @@ BackupManifest EveryFieldSet() {
     m.userDataSaved = true;
     m.userData = {{"/data/a.bin", "EFS/data/a.bin", 0xFFFFFFFFu}, {"/z", "EFS/z", 0}};
     m.userDataFolders = {"data", "data/sub"};
+    m.files = {{"at.bak", 812, 0x0123456789abcdefull}, {"EFS/z", 0, 0xFFFFFFFFFFFFFFFFull}};
+    m.warnings = {"the listing of data was cut after 255 entries"};
     return m;
 }
 
@@ -594,6 +746,13 @@ TEST(BackupManifestTest, JsonRoundTripKeepsEveryField) {
         EXPECT_EQ(back->userData[i].size, m.userData[i].size);
     }
     EXPECT_EQ(back->userDataFolders, m.userDataFolders);
+    ASSERT_EQ(back->files.size(), 2u);
+    for (size_t i = 0; i < 2; ++i) {
+        EXPECT_EQ(back->files[i].file, m.files[i].file);
+        EXPECT_EQ(back->files[i].size, m.files[i].size);
+        EXPECT_EQ(back->files[i].xxh3, m.files[i].xxh3);
+    }
+    EXPECT_EQ(back->warnings, m.warnings);
 
     // Every mechanism has its own name.
     for (NvMechanism mechanism : {NvMechanism::Library, NvMechanism::Diag}) {
@@ -606,7 +765,11 @@ TEST(BackupManifestTest, JsonRoundTripKeepsEveryField) {
 TEST(BackupManifestTest, AForeignVersionOrAMemberOfTheWrongKindIsRefusedByName) {
     const json good = json::parse(ManifestToJson(EveryFieldSet()));
     const std::vector<std::pair<std::function<void(json&)>, std::string>> cases = {
-        {[](json& m) { m["version"] = 2; }, "version 2"},
+        {[](json& m) { m["version"] = 3; }, "version 3 is not supported"},
+        {[](json& m) { m["version"] = 1; }, "make the backup again"},
+        {[](json& m) { m["files"][0]["xxh3"] = "12345"; }, "files[].xxh3"},
+        {[](json& m) { m["files"][0]["file"] = "../at.bak"; }, "files[].file leaves the backup folder"},
+        {[](json& m) { m["warnings"] = {1}; }, "warnings holds a non-text"},
         {[](json& m) { m["version"] = "1"; }, "version"},
         {[](json& m) { m["format"] = "other"; }, "not a device backup manifest"},
         {[](json& m) { m["at"]["saved"] = "yes"; }, "at.saved"},

@@ -11,6 +11,7 @@
 
 #include "package/default_config.h"
 #include "package/options_json.h"
+#include "platform/std_files.h"
 
 namespace firmora::package {
 namespace {
@@ -20,6 +21,7 @@ using platform::DialogButtons;
 using platform::DialogIcon;
 using platform::ScriptedDialogs;
 using ::testing::ElementsAre;
+using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 
 std::string Ini(std::initializer_list<std::string_view> lines) {
@@ -140,7 +142,8 @@ TEST(ConfigDefaults, EmptyTextGivesEveryDefault) {
 TEST(ConfigDefaults, MissingFileIsNoErrorAndGivesEveryDefault) {
     DownloadOptions options;
     ScriptedDialogs dialogs;
-    const ConfigParseResult result = ParseConfig(TempFile("does-not-exist.ini"), options, dialogs);
+    platform::StdFiles files;
+    const ConfigParseResult result = ParseConfig(files, TempFile("does-not-exist.ini"), options, dialogs);
     EXPECT_FALSE(result.stoppedOnError);
     EXPECT_THAT(dialogs.shown(), IsEmpty());
     ExpectDefaults(options);
@@ -154,9 +157,31 @@ TEST(ConfigDefaults, FileIsReadLikeItsText) {
     }
     DownloadOptions fromFile;
     ScriptedDialogs dialogs;
-    ParseConfig(path, fromFile, dialogs);
+    platform::StdFiles files;
+    ParseConfig(files, path, fromFile, dialogs);
     std::filesystem::remove(path);
     EXPECT_EQ(OptionsToJson(fromFile), OptionsToJson(Parsed(std::string(DefaultConfigText())).options));
+}
+
+// A file no Config.ini can be (a device, a huge file) is refused unread,
+// with the reason, and nothing stays selected for download.
+TEST(ConfigDefaults, AFileThatCannotBeAConfigurationStopsTheParse) {
+    const std::filesystem::path path = TempFile("Huge.ini");
+    {
+        std::ofstream file(path, std::ios::binary);
+        file << DefaultConfigText() << std::string(kConfigFileMaxBytes, ';');
+    }
+    platform::StdFiles files;
+    for (const std::filesystem::path& refused : {path, std::filesystem::temp_directory_path()}) {
+        DownloadOptions options;
+        options.bEFS = true;
+        ScriptedDialogs dialogs;
+        const ConfigParseResult result = ParseConfig(files, refused, options, dialogs);
+        EXPECT_TRUE(result.stoppedOnError) << refused;
+        EXPECT_FALSE(options.bEFS);
+        EXPECT_THAT(result.errorText, HasSubstr(refused.string()));
+    }
+    std::filesystem::remove(path);
 }
 
 // ---------------------------------------------------------------------------

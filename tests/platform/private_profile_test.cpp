@@ -9,7 +9,7 @@
 
 #include <unistd.h>
 
-#include "platform/last_error.h"
+#include "platform/std_files.h"
 
 namespace firmora::platform {
 namespace {
@@ -213,23 +213,24 @@ protected:
     void TearDown() override { std::filesystem::remove_all(folder_); }
 
     std::filesystem::path folder_;
+    StdFiles files_;
 };
 
 TEST_F(ProfileFileTest, OneCallFunctionsRoundTripThroughTheFile) {
     const auto file = folder_ / "at.bak";
-    EXPECT_EQ(ReadProfileString(file, "Data", "SN", "default"), "default");
-    EXPECT_EQ(ReadProfileInt(file, "BACKUP", "bSN", -1), -1);
+    EXPECT_EQ(ReadProfileString(files_, file, "Data", "SN", "default"), "default");
+    EXPECT_EQ(ReadProfileInt(files_, file, "BACKUP", "bSN", -1), -1);
 
-    ASSERT_TRUE(WriteProfileString(file, "BACKUP", "bSN", "1"));
-    ASSERT_TRUE(WriteProfileString(file, "Data", "SN", "\"A1\""));
-    ASSERT_TRUE(WriteProfileString(file, "backup", "BSN", "0"));
-    EXPECT_EQ(ReadProfileInt(file, "BACKUP", "bSN", -1), 0);
-    EXPECT_EQ(ReadProfileString(file, "data", "sn", ""), "A1");
+    ASSERT_TRUE(WriteProfileString(files_, file, "BACKUP", "bSN", "1"));
+    ASSERT_TRUE(WriteProfileString(files_, file, "Data", "SN", "\"A1\""));
+    ASSERT_TRUE(WriteProfileString(files_, file, "backup", "BSN", "0"));
+    EXPECT_EQ(ReadProfileInt(files_, file, "BACKUP", "bSN", -1), 0);
+    EXPECT_EQ(ReadProfileString(files_, file, "data", "sn", ""), "A1");
 
     std::ifstream in(file, std::ios::binary);
     const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     EXPECT_EQ(text, "[BACKUP]\r\nbSN=0\r\n[Data]\r\nSN=\"A1\"\r\n");
-    EXPECT_EQ(IniDocument::Load(file).Text(), text);
+    EXPECT_EQ(IniDocument::Load(files_, file).Text(), text);
 }
 
 TEST_F(ProfileFileTest, AFileThatCannotBeReadIsNotReplaced) {
@@ -237,10 +238,9 @@ TEST_F(ProfileFileTest, AFileThatCannotBeReadIsNotReplaced) {
     const auto file = folder_ / "settings.ini";
     std::ofstream(file) << "[s]\nother=keep\n";
     std::filesystem::permissions(file, std::filesystem::perms::none);
-    EXPECT_FALSE(WriteProfileString(file, "s", "k", "v"));
-    EXPECT_EQ(LastError(), static_cast<uint32_t>(EACCES));
+    EXPECT_FALSE(WriteProfileString(files_, file, "s", "k", "v"));
     std::filesystem::permissions(file, std::filesystem::perms::owner_read);
-    EXPECT_EQ(ReadProfileString(file, "s", "other", ""), "keep");
+    EXPECT_EQ(ReadProfileString(files_, file, "s", "other", ""), "keep");
 }
 
 }  // namespace

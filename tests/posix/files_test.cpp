@@ -1,4 +1,4 @@
-#include "platform/files.h"
+#include "platform/posix/posix_files.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -18,6 +18,17 @@ namespace firmora::platform {
 namespace {
 
 namespace fs = std::filesystem;
+
+PosixFiles files;
+
+bool ReplaceFileAtomically(const fs::path& path, std::string_view content) {
+    return files.ReplaceAtomically(path, content);
+}
+
+std::optional<std::string> ReadWholeFile(const fs::path& path) {
+    ReadRefusal refusal = ReadRefusal::None;
+    return files.ReadWhole(path, UINT32_MAX, refusal);
+}
 
 class ReplaceFileTest : public ::testing::Test {
 protected:
@@ -132,6 +143,57 @@ TEST_F(ReplaceFileTest, ReadWholeFileReadsLargeFilesAndReportsMissingOnes) {
     EXPECT_EQ(LastError(), static_cast<uint32_t>(ENOENT));
     EXPECT_EQ(ReadWholeFile(folder_), std::nullopt);
     EXPECT_EQ(LastError(), static_cast<uint32_t>(EISDIR));
+}
+
+// A read never blocks on, follows or drains what is not a regular file, and
+// a file larger than the caller's bound is refused before it is read.
+TEST_F(ReplaceFileTest, ReadWholeRefusesLinksSpecialFilesAndFilesAboveTheBound) {
+    WriteFile(folder_ / "real", "12345");
+    fs::create_symlink(folder_ / "real", folder_ / "link");
+    ASSERT_EQ(::mkfifo((folder_ / "fifo").c_str(), 0600), 0);  // no writer: an open would block
+    const struct {
+        fs::path path;
+        uint64_t max;
+        ReadRefusal refusal;
+    } cases[] = {
+        {folder_ / "link", 100, ReadRefusal::Link},
+        {"/dev/zero", 100, ReadRefusal::NotRegular},
+        {folder_ / "fifo", 100, ReadRefusal::NotRegular},
+        {folder_, 100, ReadRefusal::NotRegular},
+        {folder_ / "missing", 100, ReadRefusal::Missing},
+        {folder_ / "real", 4, ReadRefusal::TooLarge},
+    };
+    for (const auto& c : cases) {
+        ReadRefusal refusal = ReadRefusal::None;
+        EXPECT_EQ(files.ReadWhole(c.path, c.max, refusal), std::nullopt) << c.path;
+        EXPECT_EQ(refusal, c.refusal) << c.path;
+    }
+    ReadRefusal refusal = ReadRefusal::Failed;
+    EXPECT_EQ(files.ReadWhole(folder_ / "real", 5, refusal), "12345");
+    EXPECT_EQ(refusal, ReadRefusal::None);
+
+    // A huge sparse file is refused by its size alone.
+    std::ofstream(folder_ / "huge").close();
+    fs::resize_file(folder_ / "huge", uint64_t{1} << 40);
+    EXPECT_EQ(files.ReadWhole(folder_ / "huge", kMebibyte, refusal), std::nullopt);
+    EXPECT_EQ(refusal, ReadRefusal::TooLarge);
+
+    std::string error;
+    EXPECT_FALSE(ReadFileUpTo(files, folder_ / "link", 100, error));
+    EXPECT_EQ(error, (folder_ / "link").string() + " is a symbolic link");
+    EXPECT_FALSE(ReadFileUpTo(files, "/dev/zero", 100, error));
+    EXPECT_EQ(error, "/dev/zero is not a regular file");
+}
+
+TEST_F(ReplaceFileTest, KindOfDoesNotFollowALink) {
+    WriteFile(folder_ / "real", "x");
+    fs::create_symlink(folder_, folder_ / "folder-link");
+    EXPECT_EQ(files.KindOf(folder_ / "real"), FileKind::Regular);
+    EXPECT_EQ(files.KindOf(folder_), FileKind::Folder);
+    EXPECT_EQ(files.KindOf(folder_ / "folder-link"), FileKind::Link);
+    EXPECT_EQ(files.KindOf("/dev/null"), FileKind::Other);
+    EXPECT_EQ(files.KindOf(folder_ / "missing"), FileKind::Missing);
+    EXPECT_EQ(files.KindOf(folder_ / "real" / "below"), FileKind::Missing);
 }
 
 }  // namespace

@@ -11,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/files.h"
+#include "test_files.h"
 #include "platform/last_error.h"
 #include "test_folder.h"
 
@@ -42,7 +42,7 @@ TEST_F(IniSettingsStoreTest, ValuesRoundTripAcrossTwoStoresOnOneFile) {
     EXPECT_EQ(writer.ReadString(SettingsScope::User, kKey, "DownloadStatus"), "FAIL");
     EXPECT_EQ(reader.ReadInteger(SettingsScope::User, kKey, "Left"), 4294967295u);
     EXPECT_EQ(reader.ReadInteger(SettingsScope::Machine, kKey, "left"), 7u);
-    EXPECT_EQ(ReadWholeFile(file_),
+    EXPECT_EQ(testing::ReadTestFile(file_),
               "[Software\\Orb2009\\Firmora_QCOMM]\r\n"
               "DownloadStatus=FAIL\r\n"
               "Left=4294967295\r\n"
@@ -57,7 +57,7 @@ TEST_F(IniSettingsStoreTest, ValuesRoundTripAcrossTwoStoresOnOneFile) {
 TEST_F(IniSettingsStoreTest, ReadsSeeChangesMadeByOthersToTheFile) {
     IniSettingsStore store(file_);
     ASSERT_TRUE(store.WriteString(SettingsScope::User, kKey, "Port", "COM9"));
-    ASSERT_TRUE(ReplaceFileAtomically(file_, "; edited by hand\n[software\\orb2009\\firmora_qcomm]\n"
+    ASSERT_TRUE(testing::WriteTestFile(file_, "; edited by hand\n[software\\orb2009\\firmora_qcomm]\n"
                                              "port = COM12\ncount=12abc\nneg=-1\n"));
     EXPECT_EQ(store.ReadString(SettingsScope::User, kKey, "Port"), "COM12");
     EXPECT_EQ(store.ReadInteger(SettingsScope::User, kKey, "Port"), std::nullopt);
@@ -65,7 +65,7 @@ TEST_F(IniSettingsStoreTest, ReadsSeeChangesMadeByOthersToTheFile) {
     EXPECT_EQ(store.ReadInteger(SettingsScope::User, kKey, "neg"), std::nullopt);
 
     ASSERT_TRUE(store.WriteInteger(SettingsScope::User, kKey, "count", 3));
-    EXPECT_EQ(ReadWholeFile(file_), "; edited by hand\n[software\\orb2009\\firmora_qcomm]\n"
+    EXPECT_EQ(testing::ReadTestFile(file_), "; edited by hand\n[software\\orb2009\\firmora_qcomm]\n"
                                     "port = COM12\ncount=3\nneg=-1\n");
 }
 
@@ -84,7 +84,7 @@ TEST_F(IniSettingsStoreTest, ValuesComeBackExactlyOrAreRefused) {
         EXPECT_EQ(LastError(), static_cast<uint32_t>(EINVAL));
     }
     EXPECT_FALSE(store.WriteString(SettingsScope::User, "Key]Path", "v", "x"));
-    EXPECT_EQ(ReadWholeFile(file_), "[Software\\Orb2009\\Firmora_QCOMM]\r\nv=kept\r\n");
+    EXPECT_EQ(testing::ReadTestFile(file_), "[Software\\Orb2009\\Firmora_QCOMM]\r\nv=kept\r\n");
 }
 
 TEST_F(IniSettingsStoreTest, RemoveTakesOneValueAndReportsAMissingOne) {

@@ -12,10 +12,12 @@
 #include "package/project_table.h"
 #include "platform/files.h"
 #include "platform/private_profile.h"
+#include "platform/std_files.h"
 #include "preserve/at_backup_file.h"
 #include "recording_reporter.h"
 #include "responder_port.h"
 #include "sim/at_device.h"
+#include "test_files.h"
 #include "test_folder.h"
 
 namespace firmora::preserve {
@@ -44,8 +46,8 @@ protected:
     void BackUp(AtParameters& params, std::string& saved) {
         Start();
         ASSERT_TRUE(ReadIdentity(session, params));
-        ASSERT_TRUE(WriteAtBackup(params, options.ProjectIndex, bak, reporter));
-        saved = *platform::ReadWholeFile(bak);
+        ASSERT_TRUE(WriteAtBackup(files, params, options.ProjectIndex, bak, reporter));
+        saved = *testing::ReadTestFile(bak);
     }
 
     // What a download does to the device's stored data.
@@ -63,7 +65,8 @@ protected:
     package::DownloadOptions options;
     link::SerialChannel serial{link::ChannelRole::At, ports, clock, reporter, options};
     link::AtChannel at{serial, clock, reporter, false};
-    AtSession session{serial, at, clock, reporter, options};
+    platform::StdFiles files;
+    AtSession session{serial, at, clock, reporter, options, files};
     TestFolder folder{"at-preserve"};
     std::filesystem::path bak = folder.path() / "at.bak";
 
@@ -85,9 +88,9 @@ TEST_F(AtPreserveTest, BackupThenRestoreRebuildsAWipedDevice) {
     EXPECT_EQ(params.apns[0], "1,\"IPV4V6\",\"internet\",\"0.0.0.0\",0,0");
     EXPECT_EQ(params.apns[1], "");
     EXPECT_EQ(params.apns[2], "3,\"IP\",\"corp.apn\"");
-    ASSERT_TRUE(WriteAtBackup(params, options.ProjectIndex, bak, reporter));
+    ASSERT_TRUE(WriteAtBackup(files, params, options.ProjectIndex, bak, reporter));
 
-    const platform::IniDocument file = platform::IniDocument::Load(bak);
+    const platform::IniDocument file = platform::IniDocument::Load(files, bak);
     EXPECT_EQ(file.Get("BACKUP", "bIMEI"), "1");
     EXPECT_EQ(file.Get("BACKUP", "bMEID"), "0");
     EXPECT_EQ(file.Get("Data", "SN"), original.sn);
@@ -150,7 +153,7 @@ TEST_F(AtPreserveTest, SavedValuesAreSentQuotedAndEmptyOnesSkipped) {
     platform::IniDocument file;
     file.Set("Data", "SN", " \"SN-77 A\" ");
     file.Set("Data", "ESN", "");
-    ASSERT_TRUE(file.Save(bak));
+    ASSERT_TRUE(file.Save(files, bak));
 
     AtParameters params;
     params.sn.read = true;
@@ -181,7 +184,7 @@ TEST_F(AtPreserveTest, AValueTheBackupFileLostIsNeverWrittenAsEmpty) {
         SCOPED_TRACE(c.key);
         platform::IniDocument file = platform::IniDocument::Parse(saved);
         ASSERT_TRUE(file.Remove("Data", c.key));
-        ASSERT_TRUE(file.Save(bak));
+        ASSERT_TRUE(file.Save(files, bak));
         state = wiped;
         reporter.lines.clear();
         reporter.status = core::kRunHealthy;
@@ -237,13 +240,13 @@ TEST_F(AtPreserveTest, AValueWithAControlCharacterStopsTheRestoreBeforeAnyWrite)
              std::string text = saved;
              const size_t at = text.find("\nUIT89=");
              text.insert(text.find("\r\n", at + 1), "\"\rAT+CFUN=4\rAT+X=\"");
-             ASSERT_TRUE(platform::ReplaceFileAtomically(bak, text));
+             ASSERT_TRUE(testing::WriteTestFile(bak, text));
          }},
         {"SN",
          [&] {
              std::string text = saved;
              text.insert(text.find("\r\n", text.find("\nSN=") + 1), std::string("\x1b", 1));
-             ASSERT_TRUE(platform::ReplaceFileAtomically(bak, text));
+             ASSERT_TRUE(testing::WriteTestFile(bak, text));
          }},
         {"APN2", [&] { held.apns[1] += "\nAT+CFUN=4"; }},
         {"mode", [&] { held.mode += "\t"; }},
@@ -256,7 +259,7 @@ TEST_F(AtPreserveTest, AValueWithAControlCharacterStopsTheRestoreBeforeAnyWrite)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.key);
-        ASSERT_TRUE(platform::ReplaceFileAtomically(bak, saved));
+        ASSERT_TRUE(testing::WriteTestFile(bak, saved));
         held = params;
         options.bSimLockOn = false;
         reporter.lines.clear();
@@ -275,7 +278,7 @@ TEST_F(AtPreserveTest, AValueWithAControlCharacterStopsTheRestoreBeforeAnyWrite)
 
 TEST_F(AtPreserveTest, TheNetworkLockComesFromTheConfiguration) {
     Start();
-    ASSERT_TRUE(platform::ReplaceFileAtomically(bak, ""));
+    ASSERT_TRUE(testing::WriteTestFile(bak, ""));
     options.bSimLockOn = true;
     options.SimLockValue = "46001";
 
@@ -295,7 +298,7 @@ TEST_F(AtPreserveTest, AnUnsupportedProductWriteIsNoFailure) {
     Start({{"at", {{"faults", {{{"command", "AT+CLLEN="}, {"reply", "error"}}}}}}});
     AtParameters params;
     ASSERT_TRUE(ReadIdentity(session, params));
-    ASSERT_TRUE(WriteAtBackup(params, options.ProjectIndex, bak, reporter));
+    ASSERT_TRUE(WriteAtBackup(files, params, options.ProjectIndex, bak, reporter));
     Wipe();
 
     ASSERT_TRUE(RestoreAtParameters(session, params, bak));
@@ -310,7 +313,7 @@ TEST_F(AtPreserveTest, ABackupTheSystemRefusesFailsTheRun) {
     ASSERT_TRUE(ReadIdentity(session, params));
     const std::filesystem::path refused = folder.path() / "missing" / "at.bak";
 
-    EXPECT_FALSE(WriteAtBackup(params, options.ProjectIndex, refused, reporter));
+    EXPECT_FALSE(WriteAtBackup(files, params, options.ProjectIndex, refused, reporter));
     ASSERT_EQ(reporter.Errors().size(), 1u);
     EXPECT_NE(reporter.Errors()[0].find("Unable to write to " + refused.string()), std::string::npos);
     EXPECT_NE(reporter.RunStatus(), core::kRunHealthy);

@@ -13,7 +13,8 @@
 #include "fake_serial.h"
 #include "link/qlib_api.h"
 #include "platform/dialogs.h"
-#include "platform/files.h"
+#include "platform/std_files.h"
+#include "test_files.h"
 #include "platform/virtual_clock.h"
 #include "preserve/nv_tables.h"
 #include "recording_reporter.h"
@@ -76,7 +77,8 @@ protected:
     FakeSerialPorts ports{clock};
     FakeSerialDevice& device = ports.Device("COM5");
     RecordingReporter reporter;
-    link::QlibApi qlib = link::QlibApi::Bind(ports, clock);
+    platform::StdFiles files;
+    link::QlibApi qlib = link::QlibApi::Bind(ports, clock, files);
     preserve::LibraryNvSession session{qlib, reporter};
     TestFolder folder{"qlib"};
     fs::path efsFolder = folder.path() / "SN[1]" / "EFS";
@@ -89,14 +91,14 @@ protected:
 
 TEST_F(LibraryNvTest, LoadNeedsTheLibraryFileInTheWorkingFolder) {
     platform::ScriptedDialogs dialogs;
-    EXPECT_FALSE(link::QlibApi::LoadOrWarn(folder.path(), ports, clock, dialogs).IsBound());
+    EXPECT_FALSE(link::QlibApi::LoadOrWarn(folder.path(), ports, clock, files, dialogs).IsBound());
     ASSERT_EQ(dialogs.shown().size(), 1u);
     EXPECT_EQ(dialogs.shown()[0].caption, "ERROR");
     EXPECT_EQ(dialogs.shown()[0].text, "Load library failed [QMSL_MSVC10R.dll]!");
     EXPECT_EQ(dialogs.shown()[0].icon, platform::DialogIcon::Warning);
 
-    ASSERT_TRUE(platform::ReplaceFileAtomically(folder.path() / link::QlibApi::kLibraryFileName, "x"));
-    link::QlibApi loaded = link::QlibApi::LoadOrWarn(folder.path(), ports, clock, dialogs);
+    ASSERT_TRUE(testing::WriteTestFile(folder.path() / link::QlibApi::kLibraryFileName, "x"));
+    link::QlibApi loaded = link::QlibApi::LoadOrWarn(folder.path(), ports, clock, files, dialogs);
     EXPECT_TRUE(loaded.IsBound());
     EXPECT_EQ(dialogs.shown().size(), 1u);
 

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/std_files.h"
 #include "test_folder.h"
 
 namespace firmora::testing {
@@ -15,6 +16,8 @@ namespace {
 namespace fs = std::filesystem;
 using preserve::NvEntry;
 using preserve::NvTable;
+
+platform::StdFiles files;
 
 void Write(const fs::path& file, const std::string& content) {
     std::ofstream out(file, std::ios::binary);
@@ -46,7 +49,7 @@ size_t PositionOf(const NvTable& table, const std::string& name) {
 
 TEST(NvTablesTest, ShippedProductListsLoadWithTheirCountsAndEnds) {
     std::string error;
-    const auto tables = preserve::LoadProductNvTables(FIRMORA_NV_TABLE_DIR, error);
+    const auto tables = preserve::LoadProductNvTables(files, FIRMORA_NV_TABLE_DIR, error);
     ASSERT_TRUE(tables) << error;
 
     ASSERT_EQ(tables->defaults.size(), 805u);
@@ -117,7 +120,7 @@ TEST(NvTablesTest, FileFormsAnEditorMayLeaveAreRead) {
                 "\t2147483647\tNV_LAST_I \r\n"
                 "65536 NV_WIDE_I");  // no final line break
     std::string error;
-    const auto table = preserve::LoadNvTableFile(file, 3, error);
+    const auto table = preserve::LoadNvTableFile(files, file, 3, error);
     ASSERT_TRUE(table) << error;
     EXPECT_TRUE(Is((*table)[0], 0, "NV_ESN_I"));
     EXPECT_TRUE(Is((*table)[1], 2147483647, "NV_LAST_I"));
@@ -157,7 +160,7 @@ TEST(NvTablesTest, MalformedFilesAreRefusedWithFileAndLine) {
         SCOPED_TRACE(c.what);
         Write(file, c.content);
         std::string error;
-        EXPECT_FALSE(preserve::LoadNvTableFile(file, c.expected, error));
+        EXPECT_FALSE(preserve::LoadNvTableFile(files, file, c.expected, error));
         EXPECT_EQ(error.rfind(file.string(), 0), 0u) << error;
         EXPECT_NE(error.find(c.error, file.string().size()), std::string::npos) << error;
     }
@@ -165,10 +168,12 @@ TEST(NvTablesTest, MalformedFilesAreRefusedWithFileAndLine) {
 
 TEST(NvTablesTest, UnreadableFilesAreRefused) {
     TestFolder folder("nvtable");
-    for (const fs::path& file : {folder.path() / "missing.nvtable", folder.path()}) {
+    const std::pair<fs::path, std::string> cases[] = {{folder.path() / "missing.nvtable", " does not exist"},
+                                                      {folder.path(), " is not a regular file"}};
+    for (const auto& [file, reason] : cases) {
         std::string error;
-        EXPECT_FALSE(preserve::LoadNvTableFile(file, 1, error));
-        EXPECT_EQ(error.rfind(file.string() + ": cannot be read (", 0), 0u) << error;
+        EXPECT_FALSE(preserve::LoadNvTableFile(files, file, 1, error));
+        EXPECT_EQ(error, file.string() + reason);
     }
 }
 
@@ -184,7 +189,7 @@ protected:
 
 TEST_F(NvTablesProductFolderTest, LoadsAllThreeLists) {
     std::string error;
-    const auto tables = preserve::LoadProductNvTables(folder.path(), error);
+    const auto tables = preserve::LoadProductNvTables(files, folder.path(), error);
     ASSERT_TRUE(tables) << error;
     EXPECT_EQ(tables->lte.front().number, 20000);
     EXPECT_EQ(tables->vendor.size(), preserve::kVendorNvTableSize);
@@ -193,12 +198,17 @@ TEST_F(NvTablesProductFolderTest, LoadsAllThreeLists) {
 TEST_F(NvTablesProductFolderTest, AnyMissingOrBrokenListFailsTheLoad) {
     std::string error;
     fs::remove(folder.path() / preserve::kVendorNvTableFile);
-    EXPECT_FALSE(preserve::LoadProductNvTables(folder.path(), error));
-    EXPECT_NE(error.find("vendor.nvtable: cannot be read"), std::string::npos) << error;
+    EXPECT_FALSE(preserve::LoadProductNvTables(files, folder.path(), error));
+    EXPECT_NE(error.find("vendor.nvtable does not exist"), std::string::npos) << error;
+
+    // Refused unread: no list comes near the bound.
+    Write(folder.path() / preserve::kVendorNvTableFile, std::string(preserve::kNvTableFileMaxBytes + 1, '#'));
+    EXPECT_FALSE(preserve::LoadProductNvTables(files, folder.path(), error));
+    EXPECT_NE(error.find("vendor.nvtable is larger than 1048576 bytes"), std::string::npos) << error;
 
     Write(folder.path() / preserve::kVendorNvTableFile, Entries(preserve::kVendorNvTableSize));
     Write(folder.path() / preserve::kLteNvTableFile, Entries(preserve::kLteNvTableSize - 1));
-    EXPECT_FALSE(preserve::LoadProductNvTables(folder.path(), error));
+    EXPECT_FALSE(preserve::LoadProductNvTables(files, folder.path(), error));
     EXPECT_NE(error.find("lte.nvtable: 271 entries, expected 272"), std::string::npos) << error;
 }
 
@@ -208,7 +218,7 @@ TEST_F(NvTablesProductFolderTest, RefusesNumbersADiagRequestCannotCarry) {
     std::string error;
     Write(folder.path() / preserve::kLteNvTableFile,
           Entries(preserve::kLteNvTableSize - 2, 65000) + "65535 NV_TOP_I\n65536 NV_WIDE_I\n");
-    EXPECT_FALSE(preserve::LoadProductNvTables(folder.path(), error));
+    EXPECT_FALSE(preserve::LoadProductNvTables(files, folder.path(), error));
     const std::string line = std::to_string(preserve::kLteNvTableSize);
     EXPECT_NE(error.find("lte.nvtable:" + line + ": item number 65536 is above 65535"), std::string::npos)
         << error;

@@ -17,6 +17,7 @@
 #include "package/download_options.h"
 #include "platform/last_error.h"
 #include "platform/private_profile.h"
+#include "platform/std_files.h"
 #include "recording_reporter.h"
 #include "sim/diag_device.h"
 #include "test_folder.h"
@@ -173,6 +174,7 @@ TEST_F(SimPlatformTest, TheModeSwitchAndResetProgramsActOnTheModems) {
     testing::TestFolder folder("programs");
     for (const char* name : {"Swivlet.exe", "Rebootle.exe"}) std::ofstream(folder.path() / name) << "MZ";
     const auto config = folder.path() / "Config.ini";
+    platform::StdFiles files;
     std::ofstream(config) << "[Project]\r\nVersion = v2.0.2\r\nExecuteRebootle=0\r\n";
 
     EXPECT_FALSE(sim->processes().StartHidden(folder.path() / "Drivlet.exe"));
@@ -193,8 +195,8 @@ TEST_F(SimPlatformTest, TheModeSwitchAndResetProgramsActOnTheModems) {
 
     ASSERT_TRUE(sim->processes().StartHidden(folder.path() / "Rebootle.exe"));
     sim->clock().Sleep(7000);
-    EXPECT_EQ(platform::ReadProfileString(config, "Project", "ExecuteRebootle", "0"), "100");
-    EXPECT_EQ(platform::ReadProfileString(config, "Project", "Version", ""), "v2.0.2");
+    EXPECT_EQ(platform::ReadProfileString(files, config, "Project", "ExecuteRebootle", "0"), "100");
+    EXPECT_EQ(platform::ReadProfileString(files, config, "Project", "Version", ""), "v2.0.2");
     EXPECT_EQ(Names(platform::DeviceChange::Removal, true).size(), 3u);
 
     // This product comes back from a reset as a CD-ROM: nothing left to reset.
@@ -202,7 +204,7 @@ TEST_F(SimPlatformTest, TheModeSwitchAndResetProgramsActOnTheModems) {
     EXPECT_EQ(Modem().personality(), Personality::CdromOnly);
     ASSERT_TRUE(sim->processes().StartHidden(folder.path() / "Rebootle.exe"));
     sim->clock().Sleep(7000);
-    EXPECT_EQ(platform::ReadProfileString(config, "Project", "ExecuteRebootle", "0"), "-1");
+    EXPECT_EQ(platform::ReadProfileString(files, config, "Project", "ExecuteRebootle", "0"), "-1");
 }
 
 TEST_F(SimPlatformTest, TwoDevicesAreEnumeratedSideBySide) {

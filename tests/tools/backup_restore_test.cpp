@@ -9,6 +9,7 @@
 // the simulator's time scale.
 
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -29,10 +30,10 @@
 #include "link/at_channel.h"
 #include "link/serial_channel.h"
 #include "package/download_options.h"
-#include "platform/files.h"
 #include "platform/posix/posix_serial_ports.h"
 #include "platform/posix/system_clock.h"
 #include "recording_reporter.h"
+#include "test_files.h"
 #include "test_folder.h"
 
 namespace firmora::simtool {
@@ -100,7 +101,7 @@ protected:
         const auto until = std::chrono::steady_clock::now() + limit;
         json report;
         for (;;) {
-            const std::optional<std::string> text = platform::ReadWholeFile(report_);
+            const std::optional<std::string> text = testing::ReadTestFile(report_);
             report = json::parse(text.value_or(""), nullptr, false);
             if (report.is_object() && ready(report)) return report;
             if (std::chrono::steady_clock::now() > until) return report.is_object() ? report : json::object();
@@ -149,7 +150,7 @@ TEST_F(BackupRestoreTest, RestoreBringsBackWhatAnEfsWipeTookAway) {
                             output, kGenerousRun);
     ASSERT_EQ(status, 0) << output;
     EXPECT_TRUE(HasLine(output, "PASS")) << output;
-    const json manifest = json::parse(platform::ReadWholeFile(backup / "manifest.json").value_or(""), nullptr, false);
+    const json manifest = json::parse(testing::ReadTestFile(backup / "manifest.json").value_or(""), nullptr, false);
     ASSERT_TRUE(manifest.is_object()) << "no manifest in " << backup;
     std::set<int> saved;
     for (const json& item : manifest.at("nv").at("items")) saved.insert(item.at("number").get<int>());
@@ -220,16 +221,42 @@ TEST_F(BackupRestoreTest, RestoreBringsBackWhatAnEfsWipeTookAway) {
         }
     }
 
-    // --- a folder without its manifest is refused before the device is touched
-    const fs::path partial = folder_.path() / "partial";
-    fs::copy(backup, partial, fs::copy_options::recursive);
-    fs::remove(partial / "manifest.json");
-    const std::optional<std::string> untouched = platform::ReadWholeFile(report_);
-    status = RunFirmora({"restore", "--input", partial.string(), "--diag", nodes->diag, "--at", nodes->at},
-                        output, kGenerousRun);
-    EXPECT_EQ(status, 1) << output;
-    EXPECT_NE(output.find("holds no complete backup"), std::string::npos) << output;
-    EXPECT_EQ(platform::ReadWholeFile(report_), untouched);
+    // --- damaged folders are refused before the device is touched: no
+    // manifest, a manifest that is a FIFO or a link to /dev/zero (which
+    // would never end reading), at.bak a link to another device's values
+    const std::optional<std::string> untouched = testing::ReadTestFile(report_);
+    const std::vector<std::pair<std::function<void(const fs::path&)>, std::string>> damages = {
+        {[](const fs::path& d) { fs::remove(d / "manifest.json"); }, "manifest.json is missing"},
+        {[](const fs::path& d) {
+             fs::remove(d / "manifest.json");
+             ASSERT_EQ(::mkfifo((d / "manifest.json").c_str(), 0600), 0);
+         },
+         "manifest.json is not a regular file"},
+        {[](const fs::path& d) {
+             fs::remove(d / "manifest.json");
+             fs::create_symlink("/dev/zero", d / "manifest.json");
+         },
+         "manifest.json is a symbolic link"},
+        {[](const fs::path& d) {
+             fs::copy_file(d / "at.bak", d.parent_path() / "elsewhere.bak");
+             fs::remove(d / "at.bak");
+             fs::create_symlink(d.parent_path() / "elsewhere.bak", d / "at.bak");
+         },
+         "at.bak is a symbolic link"},
+    };
+    for (size_t i = 0; i < damages.size(); ++i) {
+        SCOPED_TRACE(damages[i].second);
+        const fs::path damaged = folder_.path() / ("damaged" + std::to_string(i));
+        fs::copy(backup, damaged, fs::copy_options::recursive);
+        damages[i].first(damaged);
+        status = RunFirmora({"restore", "--input", damaged.string(), "--diag", nodes->diag, "--at", nodes->at},
+                            output, kGenerousRun);
+        EXPECT_EQ(status, 1) << output;
+        EXPECT_NE(output.find("holds no complete backup"), std::string::npos) << output;
+        EXPECT_NE(output.find(damages[i].second), std::string::npos) << output;
+        EXPECT_FALSE(HasLine(output, "PASS")) << output;
+        EXPECT_EQ(testing::ReadTestFile(report_), untouched);
+    }
 
     // --- restore
     status = RunFirmora({"restore", "--input", backup.string(), "--diag", nodes->diag, "--at", nodes->at},

@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "firmora-sim/fastboot_tcp_server.h"
-#include "platform/files.h"
+#include "platform/posix/posix_files.h"
 #include "platform/last_error.h"
 #include "sim/at_device.h"
 #include "sim/diag_device.h"
@@ -351,7 +351,7 @@ void SimRunner::Flush() {
     for (const std::string& line : lines) out_ << line << '\n';
     out_.flush();
     retired.clear();  // joins the bridges' threads
-    if (!report.empty() && !platform::ReplaceFileAtomically(options_.reportPath, report)) {
+    if (!report.empty() && !platform::PosixFiles().ReplaceAtomically(options_.reportPath, report)) {
         std::cerr << "firmora-sim: cannot write the report " << options_.reportPath << ": "
                   << std::generic_category().message(platform::LastError()) << std::endl;
     }

@@ -5,7 +5,6 @@
 #include <cerrno>
 #include <charconv>
 
-#include "platform/files.h"
 #include "platform/last_error.h"
 #include "platform/private_profile.h"
 
@@ -67,6 +66,16 @@ std::optional<uint32_t> ParseDecimalUint32(const std::string& text) {
 
 IniSettingsStore::IniSettingsStore(std::filesystem::path file) : file_(std::move(file)) {}
 
+// The settings file may be a link (a user's dotfiles): it is written where
+// the link points, so it is read there too.
+std::optional<std::string> IniSettingsStore::Read() {
+    std::error_code ec;
+    const std::filesystem::path target =
+        std::filesystem::is_symlink(file_, ec) ? std::filesystem::weakly_canonical(file_, ec) : file_;
+    ReadRefusal refusal = ReadRefusal::None;
+    return files_.ReadWhole(ec ? file_ : target, kIniFileMaxBytes, refusal);
+}
+
 std::filesystem::path IniSettingsStore::DefaultPath(const EnvLookup& env) {
     if (std::optional<std::string> home = NonEmptyVariable(env, "FIRMORA_CONFIG_HOME")) {
         return std::filesystem::path(*home) / "settings.ini";
@@ -81,7 +90,7 @@ std::optional<std::string> IniSettingsStore::ReadString(SettingsScope scope,
                                                         const std::string& key,
                                                         const std::string& name) {
     std::lock_guard lock(mutex_);
-    const std::optional<std::string> text = ReadWholeFile(file_);
+    const std::optional<std::string> text = Read();
     if (!text) return std::nullopt;
     std::optional<std::string> value = IniDocument::Parse(*text).Get(SectionFor(scope, key), name);
     if (!value) SetLastError(ENOENT);
@@ -96,13 +105,13 @@ bool IniSettingsStore::WriteString(SettingsScope scope, const std::string& key,
 
     std::lock_guard lock(mutex_);
     if (!CreateFolders(file_.parent_path())) return false;
-    const std::optional<std::string> text = ReadWholeFile(file_);
+    const std::optional<std::string> text = Read();
     // A settings file that exists but cannot be read is left alone rather
     // than replaced by one that holds only this value.
     if (!text && LastError() != ENOENT) return false;
     IniDocument document = text ? IniDocument::Parse(*text) : IniDocument{};
     document.Set(section, name, *stored);
-    return document.Save(file_);
+    return document.Save(files_, file_);
 }
 
 std::optional<uint32_t> IniSettingsStore::ReadInteger(SettingsScope scope, const std::string& key,
@@ -122,11 +131,11 @@ bool IniSettingsStore::WriteInteger(SettingsScope scope, const std::string& key,
 bool IniSettingsStore::Remove(SettingsScope scope, const std::string& key,
                               const std::string& name) {
     std::lock_guard lock(mutex_);
-    const std::optional<std::string> text = ReadWholeFile(file_);
+    const std::optional<std::string> text = Read();
     if (!text) return false;
     IniDocument document = IniDocument::Parse(*text);
     if (!document.Remove(SectionFor(scope, key), name)) return Fail(ENOENT);
-    return document.Save(file_);
+    return document.Save(files_, file_);
 }
 
 }  // namespace firmora::platform

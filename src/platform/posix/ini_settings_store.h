@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 
+#include "platform/posix/posix_files.h"
 #include "platform/posix/posix_paths.h"
 #include "platform/settings_store.h"
 
@@ -40,7 +41,10 @@ public:
     bool Remove(SettingsScope scope, const std::string& key, const std::string& name) override;
 
 private:
+    std::optional<std::string> Read();
+
     std::mutex mutex_;
+    PosixFiles files_;
     std::filesystem::path file_;
 };
 

@@ -8,8 +8,8 @@
 #include <fstream>
 #include <system_error>
 
-#include "platform/files.h"
 #include "platform/last_error.h"
+#include "platform/posix/posix_files.h"
 
 namespace firmora::platform {
 namespace {
@@ -65,7 +65,7 @@ void SyncFolder(const std::filesystem::path& folder) {
 
 }  // namespace
 
-bool ReplaceFileAtomically(const std::filesystem::path& requested, std::string_view content) {
+bool PosixFiles::ReplaceAtomically(const std::filesystem::path& requested, std::string_view content) {
     const std::filesystem::path path = ResolveTarget(requested);
     std::filesystem::path folder = path.parent_path();
     if (folder.empty()) folder = ".";
@@ -101,28 +101,63 @@ bool ReplaceFileAtomically(const std::filesystem::path& requested, std::string_v
     return true;
 }
 
-std::optional<std::string> ReadWholeFile(const std::filesystem::path& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        SetLastError(static_cast<uint32_t>(errno));
+std::optional<std::string> PosixFiles::ReadWhole(const std::filesystem::path& path, uint64_t maxBytes,
+                                                 ReadRefusal& refusal) {
+    const auto refuse = [&](ReadRefusal why, int error) -> std::optional<std::string> {
+        refusal = why;
+        SetLastError(static_cast<uint32_t>(error));
         return std::nullopt;
+    };
+    // Judged before opening: opening a device or a FIFO can block or act on
+    // the device. The opened file is judged again, in case the path changed.
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) != 0) {
+        return refuse(errno == ENOENT ? ReadRefusal::Missing : ReadRefusal::Failed, errno);
     }
+    if (S_ISLNK(info.st_mode)) return refuse(ReadRefusal::Link, ELOOP);
+    if (!S_ISREG(info.st_mode)) return refuse(ReadRefusal::NotRegular, S_ISDIR(info.st_mode) ? EISDIR : EINVAL);
+
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0) {
+        const int error = errno;
+        if (error == ELOOP) return refuse(ReadRefusal::Link, error);
+        return refuse(error == ENOENT ? ReadRefusal::Missing : ReadRefusal::Failed, error);
+    }
+    const auto closeAnd = [&](ReadRefusal why, int error) {
+        ::close(fd);
+        return refuse(why, error);
+    };
+    if (::fstat(fd, &info) != 0) return closeAnd(ReadRefusal::Failed, errno);
+    if (!S_ISREG(info.st_mode)) return closeAnd(ReadRefusal::NotRegular, EINVAL);
+    if (static_cast<uint64_t>(info.st_size) > maxBytes) return closeAnd(ReadRefusal::TooLarge, EFBIG);
+
     std::string content;
     char buffer[65536];
     for (;;) {
         const ssize_t got = ::read(fd, buffer, sizeof buffer);
         if (got < 0) {
             if (errno == EINTR) continue;
-            const int error = errno;
-            ::close(fd);
-            SetLastError(static_cast<uint32_t>(error));
-            return std::nullopt;
+            return closeAnd(ReadRefusal::Failed, errno);
         }
         if (got == 0) break;
         content.append(buffer, static_cast<size_t>(got));
+        // The file may have grown since it was measured.
+        if (content.size() > maxBytes) return closeAnd(ReadRefusal::TooLarge, EFBIG);
     }
     ::close(fd);
+    refusal = ReadRefusal::None;
     return content;
+}
+
+FileKind PosixFiles::KindOf(const std::filesystem::path& path) {
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) != 0) {
+        return errno == ENOENT || errno == ENOTDIR ? FileKind::Missing : FileKind::Other;
+    }
+    if (S_ISLNK(info.st_mode)) return FileKind::Link;
+    if (S_ISREG(info.st_mode)) return FileKind::Regular;
+    if (S_ISDIR(info.st_mode)) return FileKind::Folder;
+    return FileKind::Other;
 }
 
 }  // namespace firmora::platform
