@@ -52,6 +52,11 @@ inline constexpr uint16_t kEfsModeFolder = 0x41FF;
 inline constexpr int32_t kEfsNoSuchPath = 2;
 inline constexpr int32_t kEfsFolderExists = 6;
 
+// The longest device path a request carries (a device answers "name too
+// long" beyond it); a path holding a zero byte would end early.
+inline constexpr size_t kEfsMaxPathBytes = 1024;
+bool EfsPathFits(std::string_view path);
+
 // Requests.
 std::vector<uint8_t> EfsOpenRequest(uint32_t flags, uint32_t mode, std::string_view path);
 // The file operations name the descriptor the device handed out; the tool

@@ -118,11 +118,23 @@ TEST_F(EfsPreservationTest, DeviceNamesStayInsideTheBackupFolder) {
     EXPECT_TRUE(reporter.Has("Device path ../../etc/passwd kept as " + (efs / "__" / "__" / "etc" / "passwd").string()));
     EXPECT_EQ(preserve::AddedFileLocalPath(folder.path(), "/x/.."), folder.path() / "__");
 
-    // A local folder name with a wildcard is made with "_" instead.
-    ASSERT_TRUE(preserve::CreateFolderPath(reporter, backup / "a?b"));
-    EXPECT_TRUE(fs::is_directory(backup / "a_b"));
+    EXPECT_TRUE(preserve::CreateFolderPath(reporter, backup / "x"));
     EXPECT_TRUE(preserve::DeleteFolder(backup));
     EXPECT_FALSE(fs::exists(backup));
+}
+
+TEST_F(EfsPreservationTest, TheUsersBackupFolderIsUsedExactlyAsGiven) {
+    // Only names that came from the device are made safe; the folder the
+    // user chose is theirs, colons, backslashes and all.
+    Start({{"efs", {{"files", {{"data/cfg/a.txt", "a"}}}}}});
+    const fs::path chosen = folder.path() / "bk:3" / "one\\two";
+    preserve::EfsUserData data;
+    data.files = {"/data/cfg/a.txt"};
+    ASSERT_TRUE(preserve::PrepareUserDataFolders(session, chosen, {"data"}, data));
+    EXPECT_TRUE(fs::is_directory(chosen / "EFS" / "data" / "cfg"));
+    ASSERT_EQ(data.localFiles, (std::vector<fs::path>{chosen / "EFS" / "data" / "cfg" / "a.txt"}));
+    EXPECT_FALSE(fs::exists(folder.path() / "bk_3"));
+    EXPECT_TRUE(reporter.Errors().empty());
 }
 
 TEST_F(EfsPreservationTest, PartOfEfsPlanRefusesAFolderWithASubfolder) {

@@ -50,6 +50,9 @@ public:
     bool failTimeouts = false;
     bool failQueueSizes = false;
     uint32_t pendingErrorMask = 0;  // returned (once) by ClearErrors
+    // The device has gone (unplugged): every call fails with EIO and the
+    // port says so.
+    bool gone = false;
 
     // What the tool set.
     platform::SerialTimeouts timeouts{};
@@ -83,8 +86,11 @@ public:
     bool Read(uint8_t* buffer, size_t length, size_t& bytesRead) override;
     bool Write(const uint8_t* data, size_t length, size_t& bytesWritten) override;
     bool Close() override;
+    bool DeviceGone() const override { return device_->gone; }
 
 private:
+    // False with EIO once the device has gone.
+    bool Present();
     size_t TakeArrived(uint8_t* buffer, size_t length);
     std::shared_ptr<FakeSerialDevice> device_;
     bool closed_ = false;
