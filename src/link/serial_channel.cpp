@@ -28,9 +28,11 @@ bool HasSlowDiagTimeouts(int projectIndex) {
 
 SerialChannel::SerialChannel(ChannelRole role, platform::SerialPorts& ports, platform::Clock& clock,
                              core::Reporter& reporter, const package::DownloadOptions& options)
-    : role_(role), ports_(ports), clock_(clock), reporter_(reporter), options_(options) {}
+    : role_(role), ports_(ports), clock_(clock), reporter_(reporter), options_(options) {
+    if (role_ == ChannelRole::Diagnostic) reporter_.AttachDiagnosticChannel(this);
+}
 
-SerialChannel::~SerialChannel() = default;
+SerialChannel::~SerialChannel() { reporter_.DetachDiagnosticChannel(this); }
 
 std::string SerialChannel::DeviceName(int portNumber) {
     std::string name = "COM" + std::to_string(portNumber);

@@ -21,7 +21,9 @@ enum class ChannelRole { Diagnostic, At };
 // RTS off. Every other field of `line` is left as it was.
 void SetDiagLine(platform::LineSettings& line);
 
-class SerialChannel {
+// A channel of the Diagnostic role attaches itself to its reporter for its
+// lifetime: every ReportError of the run then clears its pending error state.
+class SerialChannel final : private core::ErrorStateOwner {
 public:
     SerialChannel(ChannelRole role, platform::SerialPorts& ports, platform::Clock& clock,
                   core::Reporter& reporter, const package::DownloadOptions& options);
@@ -78,6 +80,7 @@ public:
 
 private:
     bool ConfigureAt();
+    void ClearPendingErrors() override { ClearErrors(); }
 
     ChannelRole role_;
     platform::SerialPorts& ports_;
