@@ -29,6 +29,8 @@ public:
     static constexpr const char* kLibraryFileName = "QMSL_MSVC10R.dll";
     static constexpr const char* kLoadFailedText = "Load library failed [QMSL_MSVC10R.dll]!";
     static constexpr const char* kLoadFailedCaption = "ERROR";
+    static constexpr const char* kNoFolderText = "Get dir path failed.";
+    static constexpr const char* kNoFolderCaption = "Warning";
 
     // An empty binding: every call fails.
     QlibApi() = default;
@@ -37,7 +39,10 @@ public:
                         platform::Clock& clock);
     // Load, and when the file is missing the warning box "Load library
     // failed [QMSL_MSVC10R.dll]!" (caption "ERROR"): the run then ends
-    // without further reports, so the box is all the user learns.
+    // without further reports, so the box is all the user learns. An empty
+    // `workingFolder` means the temporary folder it lies in could not be
+    // had: the box "Get dir path failed." (caption "Warning") says so
+    // instead, and the caller ends the same way.
     static QlibApi LoadOrWarn(const std::filesystem::path& workingFolder, platform::SerialPorts& ports,
                               platform::Clock& clock, platform::Dialogs& dialogs);
     // Binds without a library file, for tools that run without a package.

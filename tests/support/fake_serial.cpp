@@ -52,7 +52,7 @@ bool FakeSerialPort::GetLineSettings(platform::LineSettings& out) {
 
 bool FakeSerialPort::SetLineSettings(const platform::LineSettings& settings) {
     if (device_->failLineSettings) {
-        platform::SetLastError(22);
+        platform::SetLastError(EINVAL);
         return false;
     }
     device_->line = settings;
@@ -61,7 +61,7 @@ bool FakeSerialPort::SetLineSettings(const platform::LineSettings& settings) {
 
 bool FakeSerialPort::SetTimeouts(const platform::SerialTimeouts& timeouts) {
     if (device_->failTimeouts) {
-        platform::SetLastError(22);
+        platform::SetLastError(EINVAL);
         return false;
     }
     device_->timeouts = timeouts;
@@ -70,7 +70,7 @@ bool FakeSerialPort::SetTimeouts(const platform::SerialTimeouts& timeouts) {
 
 bool FakeSerialPort::SetQueueSizes(uint32_t inBytes, uint32_t outBytes) {
     if (device_->failQueueSizes) {
-        platform::SetLastError(22);
+        platform::SetLastError(EINVAL);
         return false;
     }
     device_->queueIn = inBytes;
@@ -185,7 +185,7 @@ std::shared_ptr<FakeSerialDevice> FakeSerialPorts::SharedDevice(const std::strin
 
 std::unique_ptr<platform::SerialPort> FakeSerialPorts::Open(const std::string& deviceName) {
     if (std::find(refused.begin(), refused.end(), deviceName) != refused.end()) {
-        platform::SetLastError(2);
+        platform::SetLastError(ENOENT);
         return nullptr;
     }
     opened.push_back(deviceName);

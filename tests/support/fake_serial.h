@@ -5,6 +5,7 @@
 // set (immediate, first-byte wait, accumulate), advancing virtual time
 // instead of waiting.
 
+#include <cerrno>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -45,7 +46,7 @@ public:
     int failReads = 0;
     int failWrites = 0;
     int failCloses = 0;
-    uint32_t failureCode = 5;  // EIO
+    uint32_t failureCode = EIO;
     bool failLineSettings = false;
     bool failTimeouts = false;
     bool failQueueSizes = false;
@@ -104,7 +105,7 @@ public:
     // The device behind a name; created on first use.
     FakeSerialDevice& Device(const std::string& deviceName);
     std::shared_ptr<FakeSerialDevice> SharedDevice(const std::string& deviceName);
-    // Names that fail to open (LastError 2, "no such device").
+    // Names that fail to open (LastError ENOENT).
     std::vector<std::string> refused;
     std::vector<std::string> opened;
 
