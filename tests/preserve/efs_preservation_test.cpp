@@ -91,6 +91,21 @@ TEST_F(EfsPreservationTest, UserDataSurvivesAWipeByteForByte) {
     EXPECT_TRUE(reporter.Errors().empty());
 }
 
+TEST_F(EfsPreservationTest, ARestoreOfAFolderNameTooLongToSendFailsWithoutTouchingTheDevice) {
+    Start({});
+    preserve::EfsUserData data;
+    data.dirList = {"data/" + std::string(4090, 'd')};
+    data.files = {"data/" + std::string(4090, 'f')};
+    data.localFiles = {folder.path() / "f"};
+    data.sizes = {0};
+    const uint64_t start = clock.TickCount();
+    preserve::RestoreUserData(session, data);
+    ASSERT_EQ(reporter.Errors().size(), 1u);
+    EXPECT_EQ(reporter.Errors().front(), "ERROR, [EFS] Fail to create directory, Error code: 36");
+    EXPECT_EQ(clock.TickCount(), start);
+    EXPECT_FALSE(state.efs().IsFolder("data"));
+}
+
 TEST_F(EfsPreservationTest, AFailedReadFailsTheBackupWithoutAShortCopy) {
     Start({{"efs", {{"files", {{"data/big.bin", {{"size", 5000}}}}}}},
            {"diag", {{"efsFaults", {{{"op", "read"}, {"errno", 5}, {"path", "data/big.bin"}, {"afterBytes", 1500}}}}}}});
