@@ -3,14 +3,20 @@
 #include <algorithm>
 #include <system_error>
 
+#include "package/project_table.h"
+
 namespace firmora::app {
 namespace {
 
 // Two products keep their logs in a program folder of their own instead of
 // the system root.
 std::filesystem::path ProductFolder(int projectIndex) {
-    if (projectIndex == 27) return std::filesystem::path("Program Files") / "Koriant KQ001TR Update Tool";
-    if (projectIndex == 28) return std::filesystem::path("Program Files") / "Koriant KQ004TR Update Tool";
+    if (projectIndex == package::kProjectDO78_21) {
+        return std::filesystem::path("Program Files") / "Koriant KQ001TR Update Tool";
+    }
+    if (projectIndex == package::kProjectDI79_21) {
+        return std::filesystem::path("Program Files") / "Koriant KQ004TR Update Tool";
+    }
     return {};
 }
 
@@ -39,6 +45,9 @@ std::filesystem::path RunLog::FolderFor(int projectIndex) {
 
 bool RunLog::Open(const std::string& caption, int projectIndex) {
     Close();
+    // Forget the previous run's log first: whatever happens below, a later
+    // success must only ever delete this run's own log.
+    path_.clear();
     projectIndex_ = projectIndex;
     const std::filesystem::path folder = FolderFor(projectIndex);
     if (folder.empty()) return false;
@@ -67,7 +76,7 @@ void RunLog::DeleteAfterSuccess() {
     const std::filesystem::path root = paths_.SystemRoot();
     std::error_code ec;
     if (!root.empty() && std::filesystem::exists(root / "autotest", ec)) return;
-    if (projectIndex_ == 28) {
+    if (projectIndex_ == package::kProjectDI79_21) {
         std::filesystem::remove_all(path_.parent_path(), ec);
     } else {
         std::filesystem::remove(path_, ec);

@@ -12,6 +12,8 @@ namespace firmora::cli {
 inline constexpr int kExitOk = 0;
 inline constexpr int kExitFailure = 1;
 inline constexpr int kExitUsage = 2;
+// The run was stopped (Ctrl-C): 128 + SIGINT, as a shell reports it.
+inline constexpr int kExitStopped = 130;
 
 using CommandArgs = std::vector<std::string>;
 

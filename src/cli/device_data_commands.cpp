@@ -12,6 +12,7 @@
 #include "cli/console_progress.h"
 #include "cli/modem_ports.h"
 #include "cli/simulated_target.h"
+#include "cli/stop_on_interrupt.h"
 #include "core/reporter.h"
 #include "engine/device_backup.h"
 #include "engine/run_reporter.h"
@@ -238,16 +239,24 @@ int Run(Direction direction, const CommandArgs& args, std::ostream& out, std::os
     out << (direction == Direction::Backup ? "Saving the data of " : "Writing back the data of ")
         << package::EscapeVisible(device->description) << (direction == Direction::Backup ? " into " : " from ")
         << package::EscapeVisible(o.folder->string()) << '\n';
-    const bool passed = direction == Direction::Backup ? engine::BackupDevice(target, *o.folder)
-                                                       : engine::RestoreDevice(target, *o.folder);
+    bool passed = false;
+    {
+        const StopOnInterrupt stopOnInterrupt(reporter);
+        passed = direction == Direction::Backup ? engine::BackupDevice(target, *o.folder)
+                                                : engine::RestoreDevice(target, *o.folder);
+    }
     view.Finish();
     if (!passed) {
-        err << "firmora " << name << " failed: " << FailureText(reporter) << '\n';
+        if (WasStopped(reporter)) {
+            err << "firmora " << name << " stopped: the run was stopped before it was complete\n";
+        } else {
+            err << "firmora " << name << " failed: " << FailureText(reporter) << '\n';
+        }
         if (direction == Direction::Backup) {
             err << "The folder " << package::EscapeVisible(o.folder->string())
                 << " holds what was saved so far but is not a complete backup.\n";
         }
-        return kExitFailure;
+        return WasStopped(reporter) ? kExitStopped : kExitFailure;
     }
     reporter.ReportStatus("PASS", core::kReportSuccess);
     return kExitOk;

@@ -14,6 +14,7 @@
 #include "cli/arguments.h"
 #include "cli/config_file.h"
 #include "cli/console_progress.h"
+#include "cli/stop_on_interrupt.h"
 #include "cli/fastboot_devices.h"
 #include "cli/simulated_target.h"
 #include "core/reporter.h"
@@ -222,7 +223,10 @@ int RunFlashPlan(const CommandArgs& args, std::ostream& out, std::ostream& err) 
     download::FastbootClient client(adb, reporter, *target->clock);
     download::FastbootPlan plan(client, *target->devices, reporter, *target->clock);
     reporter.BeginRun(input.TotalBytes());
-    plan.Run(input);
+    {
+        const StopOnInterrupt stopOnInterrupt(reporter);
+        plan.Run(input);
+    }
 
     const bool passed = reporter.RunStatus() == core::kRunHealthy;
     if (passed) {
@@ -237,6 +241,11 @@ int RunFlashPlan(const CommandArgs& args, std::ostream& out, std::ostream& err) 
         const std::vector<std::string> changed = ChangedPartitions(target->partitionsBefore, Partitions(*target->simulation));
         out << "Partitions written on the virtual modem:" << (changed.empty() ? " none" : "") << '\n';
         for (const std::string& line : changed) out << "  " << line << '\n';
+    }
+    if (WasStopped(reporter)) {
+        err << "firmora flash-plan: stopped: the download to " << package::EscapeVisible(target->description)
+            << " was stopped before it was complete\n";
+        return kExitStopped;
     }
     if (!passed) {
         err << "firmora flash-plan: the download to " << package::EscapeVisible(target->description)

@@ -26,6 +26,15 @@ inline constexpr int32_t kRunStopped = 210;
 // The status a failure takes when the system had no error code to give.
 inline constexpr int32_t kRunFailedWithoutCode = 31;
 
+// A channel with a pending error state of its own (the diagnostic channel).
+class ErrorStateOwner {
+public:
+    virtual void ClearPendingErrors() = 0;
+
+protected:
+    ~ErrorStateOwner() = default;
+};
+
 class Reporter {
 public:
     virtual ~Reporter() = default;
@@ -38,6 +47,23 @@ public:
     virtual int32_t RunStatus() const = 0;
     // Image bytes written: moves the run's byte count and progress gauge.
     virtual void AddWrittenBytes(uint32_t count) = 0;
+
+    // The diagnostic channel reporting through this reporter announces itself
+    // for its lifetime, so that every ReportError clears its pending error
+    // state without anyone having to wire it up.
+    void AttachDiagnosticChannel(ErrorStateOwner* channel) { diagnosticChannel_ = channel; }
+    void DetachDiagnosticChannel(const ErrorStateOwner* channel) {
+        if (diagnosticChannel_ == channel) diagnosticChannel_ = nullptr;
+    }
+
+protected:
+    // What every ReportError ends with, reported or not.
+    void ClearDiagnosticErrors() {
+        if (diagnosticChannel_ != nullptr) diagnosticChannel_->ClearPendingErrors();
+    }
+
+private:
+    ErrorStateOwner* diagnosticChannel_ = nullptr;
 };
 
 // Set by the window on device-change broadcasts, cleared and polled by the worker.

@@ -131,10 +131,10 @@ bool CheckUserData(const BackupManifest& m, const package::DownloadOptions& opti
         return Refuse(error, "userData lists files or folders although it says none were saved");
     }
     const auto tooLong = [&](const std::string& devicePath) {
-        return devicePath.size() > link::kEfsPathMaxBytes &&
+        return !link::EfsPathFits(devicePath) &&
                !Refuse(error, "userData names a device path of " + std::to_string(devicePath.size()) +
-                                  " characters; a DIAG EFS request carries at most " +
-                                  std::to_string(link::kEfsPathMaxBytes));
+                                  " characters or with a zero byte; a DIAG EFS request carries at most " +
+                                  std::to_string(link::kEfsMaxPathBytes));
     };
     const size_t folderLimit = options.UserDataDirList.size() * preserve::kMaxEnumeratedFolders;
     if (m.userDataFolders.size() > folderLimit) {

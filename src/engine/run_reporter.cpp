@@ -33,7 +33,7 @@ void RunReporter::ReportError(const std::string& text) {
         SetCurrentText(line);
         view_.ErrorCallback(slot_, line);
     }
-    if (clearDiagnosticErrors_) clearDiagnosticErrors_();
+    ClearDiagnosticErrors();
 }
 
 void RunReporter::BeginRun(uint64_t totalImageBytes) {

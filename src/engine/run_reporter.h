@@ -5,7 +5,6 @@
 // positions to the window through RunView.
 
 #include <cstdint>
-#include <functional>
 #include <mutex>
 #include <string>
 
@@ -24,10 +23,6 @@ public:
     void ReportError(const std::string& text) override;
     int32_t RunStatus() const override { return status_.load(); }
     void AddWrittenBytes(uint32_t count) override;
-
-    // Called after every error report, reported or not: clears the pending
-    // error state of the diagnostic channel.
-    void SetClearDiagnosticErrors(std::function<void()> clear) { clearDiagnosticErrors_ = std::move(clear); }
 
     // Run start: status 0, gauge maximum 100, scale 99 / total image bytes (99 when 0).
     void BeginRun(uint64_t totalImageBytes);
@@ -50,7 +45,6 @@ private:
     core::RunStatusWord status_{core::kRunHealthy};
     mutable std::mutex textMutex_;
     std::string currentText_;
-    std::function<void()> clearDiagnosticErrors_;
     // 64-bit so that a package over 4 GiB does not wrap the gauge back to 0.
     uint64_t writtenBytes_ = 0;
     float scale_ = 99.0f;

@@ -1,9 +1,13 @@
 #include "link/diag_commands.h"
 
+#include <algorithm>
 #include <array>
+#include <cerrno>
 #include <cstdio>
 #include <optional>
 #include <vector>
+
+#include "platform/last_error.h"
 
 namespace firmora::link {
 
@@ -39,6 +43,21 @@ bool OpenSucceeded(std::span<const uint8_t> reply) {
     return open && open->fd == static_cast<int32_t>(kEfsFileDescriptor) && open->err == 0;
 }
 
+// True when `reply` comes from the request's command (for EFS requests, its
+// sub-command): an answer, even when it is not the one hoped for.
+bool AnswersRequest(std::span<const uint8_t> request, std::span<const uint8_t> reply) {
+    if (request.empty() || reply.empty() || reply[0] != request[0]) return false;
+    if (request[0] != kDiagSubsystemCommand || request.size() < 4) return true;
+    return reply.size() >= 4 && std::equal(request.begin(), request.begin() + 4, reply.begin());
+}
+
+// A path the request cannot carry is refused before anything is sent.
+template <typename Result>
+Result RefusePath(Result result) {
+    platform::SetLastError(ENAMETOOLONG);
+    return result;
+}
+
 }  // namespace
 
 DiagCommands::DiagCommands(HdlcFramer& framer, SerialChannel& channel, platform::Clock& clock,
@@ -47,53 +66,68 @@ DiagCommands::DiagCommands(HdlcFramer& framer, SerialChannel& channel, platform:
 
 bool DiagCommands::RunHealthy() const { return reporter_.RunStatus() == core::kRunHealthy; }
 
-bool DiagCommands::Exchange(std::span<const uint8_t> request, int attempts, Reader reader,
-                            const ReplyCheck& check) {
+DiagCommands::Exchanged DiagCommands::Exchange(std::span<const uint8_t> request, int attempts, Reader reader,
+                                               const ReplyCheck& check) {
     framer_.BuildPacket(request);
-    for (int attempt = 0; attempt < attempts && RunHealthy(); ++attempt) {
+    bool answered = false;
+    for (int attempt = 0; attempt < attempts && RunHealthy() && !channel_.DeviceGone(); ++attempt) {
         framer_.SendFrame();
         const FrameReadResult result = reader == Reader::Frame ? framer_.ReadFrame() : framer_.ReadFrameWhole();
-        if (result.ok() && check(framer_.ReceivedPacket())) return true;
+        if (!result.ok()) continue;
+        if (check(framer_.ReceivedPacket())) return RunHealthy() ? Exchanged::Accepted : Exchanged::Stopped;
+        answered = answered || AnswersRequest(request, framer_.ReceivedPacket());
     }
-    return false;
+    if (!RunHealthy()) return Exchanged::Stopped;
+    return answered ? Exchanged::Refused : Exchanged::NoAnswer;
 }
 
-int DiagCommands::QueryPlatformCode() {
+EfsResult DiagCommands::ToEfsResult(Exchanged exchanged) const {
+    switch (exchanged) {
+        case Exchanged::Accepted: return EfsResult::Done;
+        case Exchanged::Refused: return EfsResult::Refused;
+        case Exchanged::NoAnswer: return EfsResult::NoAnswer;
+        case Exchanged::Stopped: break;
+    }
+    return EfsResult::Stopped;
+}
+
+std::optional<int> DiagCommands::QueryPlatformCode() {
     std::optional<int> code;
     const uint8_t request[] = {kDiagPlatformQuery};
-    const bool answered = Exchange(request, kPlatformQueryAttempts, Reader::Frame, [&](auto reply) {
+    const Exchanged exchanged = Exchange(request, kPlatformQueryAttempts, Reader::Frame, [&](auto reply) {
         if (reply.size() < 2 || reply[0] != kDiagPlatformQuery || reply[1] != 0x02) return false;
         // A reply too short to carry the code is an answer, but not a code.
         if (reply.size() > kPlatformCodeByte) code = reply[kPlatformCodeByte];
         return true;
     });
-    if (!RunHealthy() || !answered || !code) return kDiagRunNotHealthy;
-    return *code;
+    if (exchanged != Exchanged::Accepted) return std::nullopt;
+    return code;
 }
 
-int DiagCommands::SendPowerOff() {
+DiagAck DiagCommands::SendPowerOff() {
     const uint8_t request[] = {kDiagPowerOff};
     framer_.BuildPacket(request);
     framer_.SendFrameWithLeadingFlag();
     reporter_.ReportStatus("Send poweroff command", core::kReportInfo);
-    for (int read = 0; read < kPowerOffReads && RunHealthy(); ++read) {
+    for (int read = 0; read < kPowerOffReads && RunHealthy() && !channel_.DeviceGone(); ++read) {
         if (read > 0) clock_.Sleep(kPowerOffReadPauseMs);
         const FrameReadResult result = framer_.ReadResponseTimed();
         if (result.ok() && framer_.ReceivedPacket()[0] == kDiagPowerOffReply) {
-            return RunHealthy() ? kDiagOk : kDiagFailed;
+            return RunHealthy() ? DiagAck::Acknowledged : DiagAck::Stopped;
         }
     }
-    return kDiagFailed;
+    return RunHealthy() ? DiagAck::NoAnswer : DiagAck::Stopped;
 }
 
-int DiagCommands::SendReset() {
+DiagAck DiagCommands::SendReset() {
     deviceChange_.changeSeen.store(0);
     deviceChange_.arrivalSeen.store(0);
     SendResetRequestOnly();
     reporter_.ReportStatus("Send reset command", core::kReportInfo);
     const FrameReadResult result = framer_.ReadResponse(kResetReplyLimitMs);
-    if (!RunHealthy()) return kDiagFailed;
-    return result.ok() && framer_.ReceivedPacket()[0] == kDiagResetReply ? kDiagOk : kDiagFailed;
+    if (!RunHealthy()) return DiagAck::Stopped;
+    return result.ok() && framer_.ReceivedPacket()[0] == kDiagResetReply ? DiagAck::Acknowledged
+                                                                           : DiagAck::NoAnswer;
 }
 
 void DiagCommands::SendResetRequestOnly() {
@@ -102,11 +136,12 @@ void DiagCommands::SendResetRequestOnly() {
     framer_.SendFrameWithLeadingFlag();
 }
 
-int DiagCommands::ModeChange(uint8_t mode, size_t replyBytes, bool reportMismatch) {
+DiagAck DiagCommands::ModeChange(uint8_t mode, size_t replyBytes, bool reportMismatch) {
     const uint8_t request[] = {kDiagModeChange, mode, 0x00};
     framer_.BuildPacket(request);
     bool changed = false;
-    for (int attempt = 0; attempt < kModeChangeAttempts && RunHealthy() && !changed; ++attempt) {
+    for (int attempt = 0; attempt < kModeChangeAttempts && RunHealthy() && !changed && !channel_.DeviceGone();
+         ++attempt) {
         if (attempt > 0) clock_.Sleep(kModeChangePauseMs);
         framer_.SendFrame();
         // The echo is read raw, without deframing.
@@ -123,104 +158,109 @@ int DiagCommands::ModeChange(uint8_t mode, size_t replyBytes, bool reportMismatc
             reporter_.ReportStatus(text, core::kReportInfo);
         }
     }
-    return changed && RunHealthy() ? kDiagOk : kDiagRunNotHealthy;
+    if (!RunHealthy()) return DiagAck::Stopped;
+    return changed ? DiagAck::Acknowledged : DiagAck::NoAnswer;
 }
 
-int DiagCommands::DiagModeOffline() { return ModeChange(kModeOffline, kOfflineReplyBytes, true); }
-int DiagCommands::DiagModeReset() { return ModeChange(kModeReset, kResetReplyBytes, false); }
+DiagAck DiagCommands::DiagModeOffline() { return ModeChange(kModeOffline, kOfflineReplyBytes, true); }
+DiagAck DiagCommands::DiagModeReset() { return ModeChange(kModeReset, kResetReplyBytes, false); }
 
-bool DiagCommands::EfsPathAbsent(const std::string& path) {
-    const bool absent = Exchange(EfsStatRequest(path), kPathAbsentAttempts, Reader::FrameWhole, [](auto reply) {
+EfsPathState DiagCommands::EfsLookUpPath(const std::string& path) {
+    if (!EfsPathFits(path)) return RefusePath(EfsPathState::BadPath);
+    switch (Exchange(EfsStatRequest(path), kPathAbsentAttempts, Reader::FrameWhole, [](auto reply) {
         const std::optional<int32_t> err = EfsReplyErrno(reply, EfsCommand::Stat);
         return err && *err == kEfsNoSuchPath;
-    });
-    return absent && RunHealthy();
+    })) {
+        case Exchanged::Accepted: return EfsPathState::Absent;
+        case Exchanged::Refused: return EfsPathState::Present;
+        case Exchanged::NoAnswer: return EfsPathState::NoAnswer;
+        case Exchanged::Stopped: break;
+    }
+    return EfsPathState::Stopped;
 }
 
-int DiagCommands::EfsOpenForRead(const std::string& path, uint32_t& size) {
+EfsOpenRead DiagCommands::EfsOpenForRead(const std::string& path, uint32_t& size) {
     size = 0;
+    if (!EfsPathFits(path)) return RefusePath(EfsOpenRead::BadPath);
     std::optional<EfsStatReply> stat;
-    const bool statOk = Exchange(EfsStatRequest(path), kOpenForReadAttempts, Reader::FrameWhole, [&](auto reply) {
-        // A plain file: no error, nothing in the mode's top byte, one link.
-        const std::optional<EfsStatReply> s = ParseEfsStatReply(reply);
-        if (!s || s->err != 0 || (s->mode >> 24) != 0 || (s->linkCount & 0xFF) != 1) return false;
-        stat = s;
-        return true;
-    });
-    if (!RunHealthy() || !statOk) return kEfsStatFailed;
+    const Exchanged statted =
+        Exchange(EfsStatRequest(path), kOpenForReadAttempts, Reader::FrameWhole, [&](auto reply) {
+            // A plain file: no error, nothing in the mode's top byte, one link.
+            const std::optional<EfsStatReply> s = ParseEfsStatReply(reply);
+            if (!s || s->err != 0 || (s->mode >> 24) != 0 || (s->linkCount & 0xFF) != 1) return false;
+            stat = s;
+            return true;
+        });
+    if (statted == Exchanged::Stopped) return EfsOpenRead::Stopped;
+    if (statted != Exchanged::Accepted) return EfsOpenRead::StatFailed;
+    if (stat->size == 0) return EfsOpenRead::EmptyFile;  // nothing to read, nothing opened
+
+    const Exchanged opened = Exchange(EfsOpenRequest(kEfsOpenReadFlags, kEfsOpenReadMode, path),
+                                      kOpenForReadAttempts, Reader::FrameWhole, OpenSucceeded);
+    if (opened == Exchanged::Stopped) return EfsOpenRead::Stopped;
+    if (opened != Exchanged::Accepted) return EfsOpenRead::OpenFailed;
     size = stat->size;
-    if (size == 0) return kDiagOk;  // nothing to read, nothing opened
-
-    const bool opened = Exchange(EfsOpenRequest(kEfsOpenReadFlags, kEfsOpenReadMode, path), kOpenForReadAttempts,
-                                 Reader::FrameWhole, OpenSucceeded);
-    if (!RunHealthy()) return kEfsStatFailed;
-    return opened ? kDiagOk : kEfsOpenFailed;
+    return EfsOpenRead::Opened;
 }
 
-int DiagCommands::EfsOpenForWrite(const std::string& path) {
-    const bool probed = Exchange(EfsProbeRequest(), kEfsAttempts, Reader::Frame,
-                                 [](auto reply) { return ErrnoIsZero(EfsCommand::Probe, reply); });
-    if (!RunHealthy()) return kDiagRunNotHealthy;
-    if (!probed) return kDiagFailed;
-    const bool opened = Exchange(EfsOpenRequest(kEfsOpenWriteFlags, kEfsOpenWriteMode, path), kEfsAttempts,
-                                 Reader::Frame, OpenSucceeded);
-    if (!RunHealthy()) return kDiagRunNotHealthy;
-    return opened ? kDiagOk : kDiagFailed;
+EfsResult DiagCommands::EfsOpenForWrite(const std::string& path) {
+    if (!EfsPathFits(path)) return RefusePath(EfsResult::BadPath);
+    const Exchanged probed = Exchange(EfsProbeRequest(), kEfsAttempts, Reader::Frame,
+                                      [](auto reply) { return ErrnoIsZero(EfsCommand::Probe, reply); });
+    if (probed != Exchanged::Accepted) return ToEfsResult(probed);
+    return ToEfsResult(Exchange(EfsOpenRequest(kEfsOpenWriteFlags, kEfsOpenWriteMode, path), kEfsAttempts,
+                                Reader::Frame, OpenSucceeded));
 }
 
-int DiagCommands::EfsWriteBlock(uint32_t offset, std::span<const uint8_t> data) {
+EfsResult DiagCommands::EfsWriteBlock(uint32_t offset, std::span<const uint8_t> data) {
     // Anything short of every byte written leaves a truncated file on the device.
-    const bool written = Exchange(EfsWriteRequest(offset, data), kEfsAttempts, Reader::Frame, [&](auto reply) {
+    return ToEfsResult(Exchange(EfsWriteRequest(offset, data), kEfsAttempts, Reader::Frame, [&](auto reply) {
         const std::optional<EfsWriteReply> w = ParseEfsWriteReply(reply);
         return w && w->fd == kEfsFileDescriptor && w->err == 0 && w->bytesWritten >= 0 &&
                static_cast<size_t>(w->bytesWritten) == data.size();
-    });
-    if (!RunHealthy()) return kDiagRunNotHealthy;
-    return written ? kDiagOk : kDiagFailed;
+    }));
 }
 
-int DiagCommands::EfsSimple(EfsCommand command, std::span<const uint8_t> request) {
-    const bool done = Exchange(request, kEfsAttempts, Reader::Frame,
-                               [command](auto reply) { return ErrnoIsZero(command, reply); });
-    if (!RunHealthy()) return kDiagRunNotHealthy;
-    return done ? kDiagOk : kDiagFailed;
+EfsResult DiagCommands::EfsSimple(EfsCommand command, std::span<const uint8_t> request) {
+    return ToEfsResult(
+        Exchange(request, kEfsAttempts, Reader::Frame, [command](auto reply) { return ErrnoIsZero(command, reply); }));
 }
 
-int DiagCommands::EfsCloseFile() { return EfsSimple(EfsCommand::Close, EfsCloseRequest()); }
+EfsResult DiagCommands::EfsCloseFile() { return EfsSimple(EfsCommand::Close, EfsCloseRequest()); }
 
-int DiagCommands::EfsMakeDir(const std::string& path) {
-    const bool made = Exchange(EfsMakeDirRequest(path), kEfsAttempts, Reader::Frame, [](auto reply) {
+EfsResult DiagCommands::EfsMakeDir(const std::string& path) {
+    if (!EfsPathFits(path)) return RefusePath(EfsResult::BadPath);
+    return ToEfsResult(Exchange(EfsMakeDirRequest(path), kEfsAttempts, Reader::Frame, [](auto reply) {
         const std::optional<int32_t> err = EfsReplyErrno(reply, EfsCommand::MakeDir);
         return err && (*err == 0 || *err == kEfsFolderExists);
-    });
-    if (!RunHealthy()) return kDiagRunNotHealthy;
-    return made ? kDiagOk : kDiagFailed;
+    }));
 }
 
-int DiagCommands::EfsRemoveEmptyDir(const std::string& path) {
+EfsResult DiagCommands::EfsRemoveEmptyDir(const std::string& path) {
+    if (!EfsPathFits(path)) return RefusePath(EfsResult::BadPath);
     return EfsSimple(EfsCommand::RemoveDir, EfsRemoveDirRequest(path));
 }
 
-int DiagCommands::EfsCloseDir() {
-    const bool closed = Exchange(EfsCloseDirRequest(), kEfsAttempts, Reader::Frame,
-                                 [](auto reply) { return IsReplyTo(EfsCommand::CloseDir, reply); });
-    if (!RunHealthy()) return kDiagRunNotHealthy;
-    return closed ? kDiagOk : kDiagFailed;
+EfsResult DiagCommands::EfsCloseDir() {
+    return ToEfsResult(Exchange(EfsCloseDirRequest(), kEfsAttempts, Reader::Frame,
+                                [](auto reply) { return IsReplyTo(EfsCommand::CloseDir, reply); }));
 }
 
-int DiagCommands::EfsRemoveFile(const std::string& path) {
+EfsResult DiagCommands::EfsRemoveFile(const std::string& path) {
+    if (!EfsPathFits(path)) return RefusePath(EfsResult::BadPath);
     return EfsSimple(EfsCommand::Unlink, EfsUnlinkRequest(path));
 }
 
-int DiagCommands::EfsRemoveFile(const std::string& folder, const std::string& name) {
+EfsResult DiagCommands::EfsRemoveFile(const std::string& folder, const std::string& name) {
     return EfsRemoveFile(folder + "/" + name);
 }
 
 DiagCommands::Listing DiagCommands::ListPlainFiles(std::vector<std::string>& files) {
     for (unsigned sequence = 1; sequence <= kMaxListingEntries; ++sequence) {
-        const bool answered = Exchange(EfsReadDirRequest(static_cast<uint8_t>(sequence)), kEfsAttempts,
-                                       Reader::Frame, [](auto reply) { return IsReplyTo(EfsCommand::ReadDir, reply); });
-        if (!answered) return Listing::NoReply;
+        const Exchanged answered =
+            Exchange(EfsReadDirRequest(static_cast<uint8_t>(sequence)), kEfsAttempts, Reader::Frame,
+                     [](auto reply) { return IsReplyTo(EfsCommand::ReadDir, reply); });
+        if (answered != Exchanged::Accepted) return Listing::NoReply;
         const std::span<const uint8_t> reply = framer_.ReceivedPacket();
         // The listing ends with the first entry without a mode.
         if (reply.size() < kEntryModeByte + 2 || reply[kEntryModeByte] == 0 || reply[kEntryModeByte + 1] == 0) {
@@ -239,36 +279,49 @@ DiagCommands::Listing DiagCommands::ListPlainFiles(std::vector<std::string>& fil
     return Listing::Unusable;
 }
 
-int DiagCommands::EfsRemoveDirWithFiles(const std::string& path) {
-    const bool opened = Exchange(EfsOpenDirRequest(path), kEfsAttempts, Reader::Frame,
-                                 [](auto reply) { return IsReplyTo(EfsCommand::OpenDir, reply); });
-    if (!RunHealthy()) return kDiagRunNotHealthy;
-    if (!opened) return kRemoveDirProtocolFailure;
+RemoveDirResult DiagCommands::EfsRemoveDirWithFiles(const std::string& path) {
+    if (!EfsPathFits(path)) return RefusePath(RemoveDirResult::BadPath);
+    const Exchanged opened = Exchange(EfsOpenDirRequest(path), kEfsAttempts, Reader::Frame,
+                                      [](auto reply) { return IsReplyTo(EfsCommand::OpenDir, reply); });
+    if (opened == Exchanged::Stopped) return RemoveDirResult::Stopped;
+    if (opened != Exchanged::Accepted) return RemoveDirResult::ProtocolFailure;
 
     // Files are removed only after the whole listing was read: a folder that
     // cannot be emptied completely is not touched at all.
     std::vector<std::string> files;
-    const Listing listing = ListPlainFiles(files);
-    if (!RunHealthy()) return kDiagRunNotHealthy;
+    Listing listing = ListPlainFiles(files);
+    // Each file is removed as "<path>/<name>", which must fit a request too.
+    if (listing == Listing::Done &&
+        std::any_of(files.begin(), files.end(), [&](const std::string& name) { return !EfsPathFits(path + "/" + name); })) {
+        listing = Listing::Unusable;
+    }
+    if (!RunHealthy()) return RemoveDirResult::Stopped;
     switch (listing) {
         case Listing::NoReply:
-            return kRemoveDirProtocolFailure;
+            return RemoveDirResult::ProtocolFailure;
         case Listing::Subfolder:
         case Listing::Unusable:
             // Close the listing all the same: the next one must get handle 1 again.
-            EfsCloseDir();
-            if (!RunHealthy()) return kDiagRunNotHealthy;
-            return listing == Listing::Subfolder ? kRemoveDirHasSubfolder : kRemoveDirProtocolFailure;
+            if (EfsCloseDir() == EfsResult::Stopped) return RemoveDirResult::Stopped;
+            return listing == Listing::Subfolder ? RemoveDirResult::HasSubfolder : RemoveDirResult::ProtocolFailure;
         case Listing::Done:
             break;
     }
-    if (EfsCloseDir() != kDiagOk) return RunHealthy() ? kRemoveDirProtocolFailure : kDiagRunNotHealthy;
-
-    for (const std::string& name : files) {
-        if (EfsRemoveFile(path, name) != kDiagOk) return RunHealthy() ? kRemoveDirFileKept : kDiagRunNotHealthy;
+    const auto failed = [](EfsResult result, RemoveDirResult failure) {
+        return result == EfsResult::Stopped ? RemoveDirResult::Stopped : failure;
+    };
+    if (const EfsResult closed = EfsCloseDir(); closed != EfsResult::Done) {
+        return failed(closed, RemoveDirResult::ProtocolFailure);
     }
-    if (EfsRemoveEmptyDir(path) != kDiagOk) return RunHealthy() ? kRemoveDirFolderKept : kDiagRunNotHealthy;
-    return kDiagOk;
+    for (const std::string& name : files) {
+        if (const EfsResult removed = EfsRemoveFile(path, name); removed != EfsResult::Done) {
+            return failed(removed, RemoveDirResult::FileKept);
+        }
+    }
+    if (const EfsResult removed = EfsRemoveEmptyDir(path); removed != EfsResult::Done) {
+        return failed(removed, RemoveDirResult::FolderKept);
+    }
+    return RemoveDirResult::Removed;
 }
 
 }  // namespace firmora::link

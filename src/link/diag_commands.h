@@ -5,14 +5,15 @@
 // restored. Each request is one packet framed by HdlcFramer; each exchange is
 // a bounded number of attempts (send, then read one reply).
 //
-// Results are small integers: 0 for success, the failure values named below,
-// and kDiagRunNotHealthy (-1) when the run has been stopped or has failed by
-// the end of the attempts (EfsPathAbsent then answers false, EfsOpenForRead,
-// SendPowerOff and SendReset answer 1). Nothing is reported except the
-// power-off, reset and offline lines.
+// Every operation answers with a scoped enum of its own whose names say
+// what happened: done, refused by the device, unanswered (silence, a lost
+// port or only replies that belong to something else), a path the request
+// cannot carry (sent never), or a run that was stopped or failed meanwhile.
+// Nothing is reported except the power-off, reset and offline lines.
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -35,17 +36,24 @@ inline constexpr uint8_t kDiagResetReply = 0x0C;
 inline constexpr uint8_t kDiagModeChange = 0x29;
 // NV item requests: diag_nv_packet.h.
 
-inline constexpr int kDiagOk = 0;
-inline constexpr int kDiagFailed = 1;
-inline constexpr int kDiagRunNotHealthy = -1;
+// Power-off, reset and the mode changes.
+enum class DiagAck { Acknowledged, NoAnswer, Stopped };
+// The single-request EFS operations (open for write, write, close, make,
+// remove).
+enum class EfsResult { Done, Refused, NoAnswer, BadPath, Stopped };
+// EfsLookUpPath.
+enum class EfsPathState { Absent, Present, NoAnswer, BadPath, Stopped };
 // EfsOpenForRead.
-inline constexpr int kEfsStatFailed = 1;
-inline constexpr int kEfsOpenFailed = 2;
+enum class EfsOpenRead {
+    Opened,      // the file is open; its size is given
+    EmptyFile,   // a plain file of size 0: nothing opened, nothing to read
+    StatFailed,  // no usable status: not a plain file, refused or unanswered
+    OpenFailed,  // the status was good, the open was not
+    BadPath,
+    Stopped
+};
 // EfsRemoveDirWithFiles.
-inline constexpr int kRemoveDirProtocolFailure = 1;
-inline constexpr int kRemoveDirHasSubfolder = 2;
-inline constexpr int kRemoveDirFileKept = 3;
-inline constexpr int kRemoveDirFolderKept = 4;
+enum class RemoveDirResult { Removed, ProtocolFailure, HasSubfolder, FileKept, FolderKept, BadPath, Stopped };
 
 class DiagCommands {
 public:
@@ -61,49 +69,57 @@ public:
     DiagCommands(HdlcFramer& framer, SerialChannel& channel, platform::Clock& clock, core::Reporter& reporter,
                  core::DeviceChangeFlags& deviceChange);
 
-    // The device's platform code (byte 8 of the 7C 02 reply), or -1.
-    int QueryPlatformCode();
-    // Reports "Send poweroff command"; 0 when the device acknowledged (0x12).
-    int SendPowerOff();
-    // Clears both device-change flags, reports "Send reset command"; 0 when
-    // the device acknowledged (0x0C) within kResetReplyLimitMs.
-    int SendReset();
+    // The device's platform code (byte 8 of the 7C 02 reply); none when the
+    // device gave no such reply or the run stopped.
+    std::optional<int> QueryPlatformCode();
+    // Reports "Send poweroff command"; acknowledged by a 0x12 reply.
+    DiagAck SendPowerOff();
+    // Clears both device-change flags, reports "Send reset command";
+    // acknowledged by a 0x0C reply within kResetReplyLimitMs.
+    DiagAck SendReset();
     // The reset request alone, no reply awaited (the reset-and-wait).
     void SendResetRequestOnly();
-    // Diagnostic mode change to offline / reset: 0 ok, -1 failed.
-    int DiagModeOffline();
-    int DiagModeReset();
+    // Diagnostic mode change to offline / reset: acknowledged by its echo.
+    DiagAck DiagModeOffline();
+    DiagAck DiagModeReset();
 
     // EFS2 operations on device paths (UTF-8).
-    bool EfsPathAbsent(const std::string& path);
-    // 0 ok (the file is open unless `size` is 0), 1 status failed, 2 open failed.
-    int EfsOpenForRead(const std::string& path, uint32_t& size);
-    int EfsOpenForWrite(const std::string& path);
-    // Writes `data` at `offset` of the open file; 0 only when the device
+    // Absent only when the device says there is no such path; any other
+    // answer to the status request means something is there.
+    EfsPathState EfsLookUpPath(const std::string& path);
+    // `size` is the file's size when Opened, 0 otherwise.
+    EfsOpenRead EfsOpenForRead(const std::string& path, uint32_t& size);
+    EfsResult EfsOpenForWrite(const std::string& path);
+    // Writes `data` at `offset` of the open file; Done only when the device
     // wrote every byte without error.
-    int EfsWriteBlock(uint32_t offset, std::span<const uint8_t> data);
-    int EfsCloseFile();
-    // 0 also when the folder exists already.
-    int EfsMakeDir(const std::string& path);
-    int EfsRemoveEmptyDir(const std::string& path);
-    int EfsCloseDir();
-    int EfsRemoveFile(const std::string& path);
-    int EfsRemoveFile(const std::string& folder, const std::string& name);
-    // Removes a folder that holds plain files only: 0 done, or one of the
-    // kRemoveDir* failures.
-    int EfsRemoveDirWithFiles(const std::string& path);
+    EfsResult EfsWriteBlock(uint32_t offset, std::span<const uint8_t> data);
+    EfsResult EfsCloseFile();
+    // Done also when the folder exists already.
+    EfsResult EfsMakeDir(const std::string& path);
+    EfsResult EfsRemoveEmptyDir(const std::string& path);
+    EfsResult EfsCloseDir();
+    EfsResult EfsRemoveFile(const std::string& path);
+    EfsResult EfsRemoveFile(const std::string& folder, const std::string& name);
+    // Removes a folder that holds plain files only; a folder beyond the
+    // limits above is left alone (ProtocolFailure).
+    RemoveDirResult EfsRemoveDirWithFiles(const std::string& path);
 
 private:
     enum class Reader { Frame, FrameWhole };
     using ReplyCheck = std::function<bool(std::span<const uint8_t> reply)>;
+    // How an exchange ended: a reply passed the check; replies to the
+    // request came but none passed; nothing answered the request; the run
+    // stopped or failed.
+    enum class Exchanged { Accepted, Refused, NoAnswer, Stopped };
 
     bool RunHealthy() const;
     // Builds the packet once, then sends it and reads one reply per attempt
-    // until a reply passes `check`; true when one did.
-    bool Exchange(std::span<const uint8_t> request, int attempts, Reader reader, const ReplyCheck& check);
+    // until a reply passes `check`. A port whose device has gone ends it at once.
+    Exchanged Exchange(std::span<const uint8_t> request, int attempts, Reader reader, const ReplyCheck& check);
+    EfsResult ToEfsResult(Exchanged exchanged) const;
     // An EFS request whose reply succeeds when its error number is 0.
-    int EfsSimple(EfsCommand command, std::span<const uint8_t> request);
-    int ModeChange(uint8_t mode, size_t replyBytes, bool reportMismatch);
+    EfsResult EfsSimple(EfsCommand command, std::span<const uint8_t> request);
+    DiagAck ModeChange(uint8_t mode, size_t replyBytes, bool reportMismatch);
     // How reading a folder listing ended.
     enum class Listing { Done, NoReply, Subfolder, Unusable };
     // Reads the open listing, remembering the names of its plain files.

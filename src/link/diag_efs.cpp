@@ -46,6 +46,10 @@ std::optional<std::array<uint32_t, N>> Words(std::span<const uint8_t> reply, Efs
 
 }  // namespace
 
+bool EfsPathFits(std::string_view path) {
+    return path.size() <= kEfsMaxPathBytes && path.find('\0') == std::string_view::npos;
+}
+
 std::vector<uint8_t> EfsOpenRequest(uint32_t flags, uint32_t mode, std::string_view path) {
     std::vector<uint8_t> out = Header(EfsCommand::Open);
     PutWord(out, flags);

@@ -12,7 +12,6 @@
 #include <string_view>
 #include <vector>
 
-#include "link/hdlc_codec.h"
 
 namespace firmora::link {
 
@@ -54,10 +53,10 @@ inline constexpr uint16_t kEfsModeFolder = 0x41FF;
 inline constexpr int32_t kEfsNoSuchPath = 2;
 inline constexpr int32_t kEfsFolderExists = 6;
 
-// The longest path a request can carry: the largest path request (open:
-// four header bytes and two words) with the path, its closing zero and the
-// CRC must fit the frame a receiver keeps.
-inline constexpr size_t kEfsPathMaxBytes = kHdlcMaxFrameBytes - kHdlcCrcBytes - 12 - 1;
+// The longest device path a request carries (a device answers "name too
+// long" beyond it); a path holding a zero byte would end early.
+inline constexpr size_t kEfsMaxPathBytes = 1024;
+bool EfsPathFits(std::string_view path);
 
 // Requests.
 std::vector<uint8_t> EfsOpenRequest(uint32_t flags, uint32_t mode, std::string_view path);

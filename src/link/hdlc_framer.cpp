@@ -104,7 +104,7 @@ FrameReadResult HdlcFramer::ReadFrame() {
 }
 
 FrameReadResult HdlcFramer::ReadFrameWhole() {
-    return Read(HdlcDeframer::Start::AnyByte, std::nullopt, true, false, kFrameTimedOut);
+    return Read(HdlcDeframer::Start::AnyByte, kTimedReadLimitMs, true, false, kFrameTimedOut);
 }
 
 FrameReadResult HdlcFramer::ReadResponse(std::optional<uint64_t> limitMs) {
@@ -137,6 +137,7 @@ FrameReadResult HdlcFramer::Read(HdlcDeframer::Start start, std::optional<uint64
             }
             if (channel_.ReadBytes(&byte, 1) == 1) break;
             if (reporter_.RunStatus() != core::kRunHealthy) return {FrameReadOutcome::Stopped, kFrameStopped};
+            if (channel_.DeviceGone()) return {FrameReadOutcome::DeviceGone, kFrameDeviceGone};
         }
 
         switch (deframer_.Feed(byte)) {

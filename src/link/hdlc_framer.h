@@ -19,7 +19,7 @@
 namespace firmora::link {
 
 // How a read ended.
-enum class FrameReadOutcome : uint8_t { Frame, BadCrc, TooShort, TooLong, TimedOut, Stopped };
+enum class FrameReadOutcome : uint8_t { Frame, BadCrc, TooShort, TooLong, TimedOut, Stopped, DeviceGone };
 
 // The result of one of the four readers. `code` is the reader's numeric
 // result: on success the byte count (frame readers) or the response code
@@ -35,6 +35,7 @@ inline constexpr uint16_t kFrameBadCrc = 1;
 inline constexpr uint16_t kFrameTooShort = 4;
 inline constexpr uint16_t kFrameTooLong = 5;
 inline constexpr uint16_t kFrameStopped = 0xFFFE;  // RunStatus left 0 while waiting
+inline constexpr uint16_t kFrameDeviceGone = 0xFFFD;  // the port's device has gone
 inline constexpr uint16_t kFrameTimedOut = 0xFF;  // ReadFrame
 inline constexpr uint16_t kResponseTimedOut = 7;  // ReadResponseTimed (and a bounded ReadResponse)
 // Response codes.
@@ -83,10 +84,13 @@ public:
     size_t SendFrameWithLeadingFlag();
 
     // Readers. Each clears the channel's errors first ("There is a warning in
-    // InQue: <mask>", kind 1) and reads single bytes.
-    // Frame readers: leading flags optional; success code = bytes stored.
-    FrameReadResult ReadFrame();       // time-limited; time-out code 0xFF
-    FrameReadResult ReadFrameWhole();  // until a frame or the run stops; stores the closing flag too
+    // InQue: <mask>", kind 1) and reads single bytes. Each ends at once when
+    // the run stops or the port's device has gone.
+    // Frame readers: leading flags optional; success code = bytes stored;
+    // both time-limited (time-out code 0xFF), so that a silent device
+    // cannot hold an unattended run.
+    FrameReadResult ReadFrame();
+    FrameReadResult ReadFrameWhole();  // stores the closing flag too
     // Response readers: a flag must come first; success code = ResponseCode.
     // ReadResponse waits until a frame or the run stops, or at most
     // `limitMs` when given (time-out code 7).

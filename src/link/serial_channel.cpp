@@ -1,5 +1,8 @@
 #include "link/serial_channel.h"
 
+#include <cerrno>
+
+#include "package/project_table.h"
 #include "platform/last_error.h"
 
 namespace firmora::link {
@@ -17,16 +20,19 @@ constexpr uint32_t kReadFailurePauseMs = 500;
 constexpr uint32_t kDiagQueueBytes = 4096;
 
 bool HasSlowDiagTimeouts(int projectIndex) {
-    return projectIndex == 6 || projectIndex == 19 || projectIndex == 20 || projectIndex == 42;
+    return projectIndex == package::kProjectZP200 || projectIndex == package::kProjectZP200_Italy ||
+           projectIndex == package::kProjectXF60_31 || projectIndex == package::kProjectZP200_EA;
 }
 
 }  // namespace
 
 SerialChannel::SerialChannel(ChannelRole role, platform::SerialPorts& ports, platform::Clock& clock,
                              core::Reporter& reporter, const package::DownloadOptions& options)
-    : role_(role), ports_(ports), clock_(clock), reporter_(reporter), options_(options) {}
+    : role_(role), ports_(ports), clock_(clock), reporter_(reporter), options_(options) {
+    if (role_ == ChannelRole::Diagnostic) reporter_.AttachDiagnosticChannel(this);
+}
 
-SerialChannel::~SerialChannel() = default;
+SerialChannel::~SerialChannel() { reporter_.DetachDiagnosticChannel(this); }
 
 std::string SerialChannel::DeviceName(int portNumber) {
     std::string name = "COM" + std::to_string(portNumber);
@@ -42,6 +48,7 @@ SerialTimeouts SerialChannel::TimeoutsFor(ChannelRole role, int projectIndex) {
 
 bool SerialChannel::Open(int portNumber) {
     if (port_) CloseOnce();
+    lossReported_ = false;
     port_ = ports_.Open(DeviceName(portNumber));
     return port_ != nullptr;
 }
@@ -141,7 +148,7 @@ void SerialChannel::ConfigureDiagChannel() {
 bool SerialChannel::Read(uint8_t* buffer, size_t length, size_t& bytesRead) {
     bytesRead = 0;
     if (!port_) {
-        platform::SetLastError(9);  // EBADF: no open handle
+        platform::SetLastError(EBADF);  // no open handle
         return false;
     }
     return port_->Read(buffer, length, bytesRead);
@@ -150,7 +157,7 @@ bool SerialChannel::Read(uint8_t* buffer, size_t length, size_t& bytesRead) {
 bool SerialChannel::Write(const uint8_t* data, size_t length, size_t& bytesWritten) {
     bytesWritten = 0;
     if (!port_) {
-        platform::SetLastError(9);  // EBADF: no open handle
+        platform::SetLastError(EBADF);  // no open handle
         return false;
     }
     return port_->Write(data, length, bytesWritten);
@@ -162,6 +169,7 @@ size_t SerialChannel::WriteBytes(const uint8_t* data, size_t length) {
         if (Write(data, length, written)) return written;
         reporter_.ReportStatus("Write to commport have a warning: " + std::to_string(platform::LastError()),
                                core::kReportInfo);
+        if (DeviceGone()) return 0;
         clock_.Sleep(kWriteRetryPauseMs);
         written = 0;
         if (options_.bFastSpeedDownload) return 0;
@@ -172,9 +180,14 @@ size_t SerialChannel::WriteBytes(const uint8_t* data, size_t length) {
 size_t SerialChannel::ReadBytes(uint8_t* buffer, size_t length) {
     size_t got = 0;
     if (Read(buffer, length, got)) return got;
-    reporter_.ReportStatus("read from commmport have a warning: " + std::to_string(platform::LastError()),
-                           core::kReportInfo);
-    clock_.Sleep(kReadFailurePauseMs);
+    const bool gone = DeviceGone();
+    if (!gone || !lossReported_) {
+        reporter_.ReportStatus("read from commmport have a warning: " + std::to_string(platform::LastError()),
+                               core::kReportInfo);
+    }
+    // Waiting for a device that has gone would only repeat the failure.
+    lossReported_ = gone;
+    if (!gone) clock_.Sleep(kReadFailurePauseMs);
     return 0;
 }
 

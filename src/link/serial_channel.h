@@ -21,7 +21,9 @@ enum class ChannelRole { Diagnostic, At };
 // RTS off. Every other field of `line` is left as it was.
 void SetDiagLine(platform::LineSettings& line);
 
-class SerialChannel {
+// A channel of the Diagnostic role attaches itself to its reporter for its
+// lifetime: every ReportError of the run then clears its pending error state.
+class SerialChannel final : private core::ErrorStateOwner {
 public:
     SerialChannel(ChannelRole role, platform::SerialPorts& ports, platform::Clock& clock,
                   core::Reporter& reporter, const package::DownloadOptions& options);
@@ -53,10 +55,14 @@ public:
     void ConfigureDiagChannel();
 
     // One write of the whole buffer, retried on failure (see the .cpp); the
-    // count written by the last attempt.
+    // count written by the last attempt. No retry once the device has gone.
     size_t WriteBytes(const uint8_t* data, size_t length);
-    // One read; a failed call reports a warning, pauses and gives 0.
+    // One read; a failed call reports a warning, pauses and gives 0. Once the
+    // device has gone the warning is reported once and there is no pause.
     size_t ReadBytes(uint8_t* buffer, size_t length);
+    // True when the open port's device has gone (unplugged, hung up): every
+    // exchange on it ends at once as a failure.
+    bool DeviceGone() const { return port_ && port_->DeviceGone(); }
 
     // The raw calls, for callers that must tell a failed call from an empty read.
     bool Read(uint8_t* buffer, size_t length, size_t& bytesRead);
@@ -74,6 +80,7 @@ public:
 
 private:
     bool ConfigureAt();
+    void ClearPendingErrors() override { ClearErrors(); }
 
     ChannelRole role_;
     platform::SerialPorts& ports_;
@@ -81,6 +88,7 @@ private:
     core::Reporter& reporter_;
     const package::DownloadOptions& options_;
     std::unique_ptr<platform::SerialPort> port_;
+    bool lossReported_ = false;
 };
 
 }  // namespace firmora::link

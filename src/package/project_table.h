@@ -19,6 +19,7 @@ inline constexpr int kProjectZP700 = 11;
 inline constexpr int kProjectDE78_11 = 12;
 inline constexpr int kProjectZP320 = 18;
 inline constexpr int kProjectZP200_Italy = 19;
+inline constexpr int kProjectXF60_31 = 20;
 inline constexpr int kProjectZO71_11 = 25;
 inline constexpr int kProjectZI71_15 = 26;
 inline constexpr int kProjectDO78_21 = 27;

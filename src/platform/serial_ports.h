@@ -105,6 +105,10 @@ public:
     virtual bool Write(const uint8_t* data, size_t length, size_t& bytesWritten) = 0;
     // Closes the port. False leaves it open so that the caller may try again.
     virtual bool Close() = 0;
+    // True once a call found the device behind the port gone (hung up,
+    // unplugged, removed: EIO, ENODEV, ENXIO). Every later call fails the
+    // same way, so a caller stops retrying and ends its exchange at once.
+    virtual bool DeviceGone() const = 0;
 };
 
 class SerialPorts {

@@ -69,8 +69,9 @@ std::span<const uint8_t, kNvRecordBytes> ReplyRecord(std::span<const uint8_t> re
 // Sends `request` and reads a reply, again and again until the reply
 // answers it: at most `attempts` replies, pausing after reply `pauseFrom`
 // and every later one. A read that fails or times out counts as a reply
-// that does not answer. Gives up at once when the run stops, since the
-// reader returns at once then and the pauses would only keep Stop waiting.
+// that does not answer. Gives up at once when the run stops or the port's
+// device has gone, since the reader returns at once then and the pauses
+// would only keep Stop waiting.
 // On success the framer holds the reply.
 bool Exchange(NvSession& s, std::span<const uint8_t> request, uint16_t item, int attempts, int pauseFrom) {
     const uint8_t command = request[0];
@@ -78,6 +79,7 @@ bool Exchange(NvSession& s, std::span<const uint8_t> request, uint16_t item, int
     for (int reply = 1; reply <= attempts && Healthy(s); ++reply) {
         s.framer.SendFrame();
         const link::FrameReadResult result = s.framer.ReadFrame();
+        if (result.outcome == link::FrameReadOutcome::DeviceGone) return false;
         if (reply >= pauseFrom) s.clock.Sleep(kNvRetryPauseMs);
         if (result.ok() && link::IsDiagNvReplyTo(s.framer.ReceivedPacket(), command, item)) return true;
     }

@@ -68,6 +68,7 @@ bool ExchangeUntil(EfsSession& session, std::span<const uint8_t> request, int at
     for (int attempt = 0; attempt < attempts && Healthy(session); ++attempt) {
         session.framer.SendFrame();
         const link::FrameReadResult result = session.framer.ReadFrame();
+        if (result.outcome == link::FrameReadOutcome::DeviceGone) return false;
         if (result.ok() && accept(session.framer.ReceivedPacket())) return true;
     }
     return false;
@@ -94,6 +95,7 @@ int EnumDirs(EfsSession& session, std::string path, std::vector<std::string>& di
         session.framer.SendFrame();
         const link::FrameReadResult result = session.framer.ReadFrame();
         if (!Healthy(session)) return -1;
+        if (result.outcome == link::FrameReadOutcome::DeviceGone) break;
         if (!result.ok()) continue;
         const auto reply = link::ParseEfsOpenDirReply(session.framer.ReceivedPacket());
         opened = reply && (reply->dirHandle & 0xFF) != 0;
@@ -181,21 +183,13 @@ fs::path AddedFileLocalPath(const fs::path& packageFolder, std::string_view devi
 }
 
 bool CreateFolderPath(core::Reporter& reporter, const fs::path& path) {
-    fs::path current;
-    for (const fs::path& element : path) {
-        const std::string name = element.string();
-        const bool rootPart = current.empty() && (element == path.root_name() || element == path.root_directory());
-        if (rootPart || name.empty()) {
-            current /= element;
-            continue;
-        }
-        current /= SafeName(name);
-        std::error_code ec;
-        if (fs::is_directory(current, ec)) continue;
-        if (!fs::create_directory(current, ec) && !fs::is_directory(current, ec)) {
-            reporter.ReportError("Could not create folder!");
-            return false;
-        }
+    // The path is used as given: device names in it were made safe by
+    // MapDevicePath, and the rest is the folder the user chose.
+    std::error_code ec;
+    fs::create_directories(path, ec);
+    if (ec || !fs::is_directory(path, ec)) {
+        reporter.ReportError("Could not create folder!");
+        return false;
     }
     return true;
 }
@@ -212,14 +206,17 @@ int EfsEnumDirs(EfsSession& session, std::string path, std::vector<std::string>&
     return EnumDirs(session, std::move(path), dirList, 0, warnings);
 }
 
-int EfsEnsureDir(EfsSession& session, const std::string& path) {
+link::EfsResult EfsEnsureDir(EfsSession& session, const std::string& path) {
     // A device answers "exists" (17) to a folder that is there already, which
     // the make-folder request does not accept; a present path needs no make.
-    if (!session.diag.EfsPathAbsent(path)) {
-        if (!Healthy(session)) return link::kDiagRunNotHealthy;
-        return link::kDiagOk;
+    switch (session.diag.EfsLookUpPath(path)) {
+        case link::EfsPathState::Absent: return session.diag.EfsMakeDir(path);
+        case link::EfsPathState::Present: return link::EfsResult::Done;
+        case link::EfsPathState::NoAnswer: return link::EfsResult::NoAnswer;
+        case link::EfsPathState::BadPath: return link::EfsResult::BadPath;
+        case link::EfsPathState::Stopped: break;
     }
-    return session.diag.EfsMakeDir(path);
+    return link::EfsResult::Stopped;
 }
 
 bool PrepareUserDataFolders(EfsSession& session, const fs::path& backupFolder,
@@ -244,7 +241,7 @@ bool PrepareUserDataFolders(EfsSession& session, const fs::path& backupFolder,
     }
     if (Healthy(session)) {
         for (size_t i = 0; i < data.files.size();) {
-            if (session.diag.EfsPathAbsent(data.files[i])) {
+            if (session.diag.EfsLookUpPath(data.files[i]) == link::EfsPathState::Absent) {
                 data.files.erase(data.files.begin() + static_cast<std::ptrdiff_t>(i));
                 continue;
             }
@@ -346,7 +343,7 @@ int EfsUploadFile(EfsSession& session, const fs::path& localPath, uint32_t size)
         session.reporter.AddWrittenBytes(got);
         bool written = false;
         for (int attempt = 0; attempt < kWriteBlockAttempts && !written; ++attempt) {
-            written = session.diag.EfsWriteBlock(offset, std::span(buffer).first(got)) == link::kDiagOk;
+            written = session.diag.EfsWriteBlock(offset, std::span(buffer).first(got)) == link::EfsResult::Done;
             if (!written) Trace(session, "Re-Downloading D032......");
         }
         if (!written) {
@@ -366,7 +363,8 @@ void BackupUserData(EfsSession& session, EfsUserData& data) {
     for (size_t i = 0; i < data.files.size() && i < data.localFiles.size() && Healthy(session); ++i) {
         const std::string& path = data.files[i];
         uint32_t size = 0;
-        if (session.diag.EfsOpenForRead(path, size) != link::kDiagOk) {
+        const link::EfsOpenRead opened = session.diag.EfsOpenForRead(path, size);
+        if (opened != link::EfsOpenRead::Opened && opened != link::EfsOpenRead::EmptyFile) {
             session.reporter.ReportError("->Fail to read file:" + path);
             return;
         }
@@ -376,7 +374,7 @@ void BackupUserData(EfsSession& session, EfsUserData& data) {
             return;
         }
         if (size != 0) {
-            if (session.diag.EfsCloseFile() != link::kDiagOk) {
+            if (session.diag.EfsCloseFile() != link::EfsResult::Done) {
                 session.reporter.ReportError("Fail to close file packet:" + path);
                 return;
             }
@@ -388,13 +386,13 @@ void BackupUserData(EfsSession& session, EfsUserData& data) {
 void RestoreUserData(EfsSession& session, const EfsUserData& data) {
     for (const std::string& dir : data.dirList) {
         if (!Healthy(session)) return;
-        if (EfsEnsureDir(session, dir) != link::kDiagOk) {
+        if (EfsEnsureDir(session, dir) != link::EfsResult::Done) {
             session.reporter.ReportError("[EFS] Fail to create directory");
             return;
         }
     }
     for (size_t j = 0; j < data.files.size() && Healthy(session); ++j) {
-        if (session.diag.EfsOpenForWrite(data.files[j]) != link::kDiagOk) {
+        if (session.diag.EfsOpenForWrite(data.files[j]) != link::EfsResult::Done) {
             session.reporter.ReportError("[upload] Fail to upload part of EFS file command");
             return;
         }
@@ -403,7 +401,7 @@ void RestoreUserData(EfsSession& session, const EfsUserData& data) {
             EfsUploadFile(session, data.localFiles[j], size);
         }
         if (!Healthy(session)) return;
-        if (session.diag.EfsCloseFile() != link::kDiagOk) {
+        if (session.diag.EfsCloseFile() != link::EfsResult::Done) {
             session.reporter.ReportError("[upload] Fail to close part of EFS packet");
             return;
         }
@@ -414,32 +412,34 @@ void RestoreUserData(EfsSession& session, const EfsUserData& data) {
 void ApplyPartOfEfsPlan(EfsSession& session, const EfsPlan& plan) {
     for (const std::string& file : plan.removeFiles) {
         if (!Healthy(session)) return;
-        if (session.diag.EfsRemoveFile(file) != link::kDiagOk) session.reporter.ReportError("[EFS] Fail to remove file");
+        if (session.diag.EfsRemoveFile(file) != link::EfsResult::Done) {
+            session.reporter.ReportError("[EFS] Fail to remove file");
+        }
     }
     for (const std::string& dir : plan.removeDirs) {
         if (!Healthy(session)) return;
         switch (session.diag.EfsRemoveDirWithFiles(dir)) {
-            case link::kDiagOk: break;
-            case link::kRemoveDirHasSubfolder: session.reporter.ReportError("[EFS] Could not remove subdirectories"); break;
-            case link::kRemoveDirFileKept: session.reporter.ReportError("[EFS] Fail to remove the file of folder"); break;
-            case link::kRemoveDirFolderKept: session.reporter.ReportError("[EFS] Fail to remove the root of folder"); break;
+            case link::RemoveDirResult::Removed: break;
+            case link::RemoveDirResult::HasSubfolder: session.reporter.ReportError("[EFS] Could not remove subdirectories"); break;
+            case link::RemoveDirResult::FileKept: session.reporter.ReportError("[EFS] Fail to remove the file of folder"); break;
+            case link::RemoveDirResult::FolderKept: session.reporter.ReportError("[EFS] Fail to remove the root of folder"); break;
             default: session.reporter.ReportError("[EFS] Fail to remove the entire directory"); break;
         }
     }
     for (const std::string& dir : plan.createDirs) {
         if (!Healthy(session)) return;
-        if (EfsEnsureDir(session, dir) != link::kDiagOk) session.reporter.ReportError("[EFS] Fail to create directory");
+        if (EfsEnsureDir(session, dir) != link::EfsResult::Done) session.reporter.ReportError("[EFS] Fail to create directory");
     }
     const size_t added = std::min(plan.addFiles.size(), kMaxAddedEfsFiles);
     for (size_t l = 0; l < added && Healthy(session); ++l) {
         const EfsAddedFile& file = plan.addFiles[l];
-        if (session.diag.EfsOpenForWrite(file.devicePath) != link::kDiagOk) {
+        if (session.diag.EfsOpenForWrite(file.devicePath) != link::EfsResult::Done) {
             session.reporter.ReportError("[Dload] Fail to send part of EFS file command");
             return;
         }
         EfsUploadFile(session, file.localPath, file.size);
         if (!Healthy(session)) return;
-        if (session.diag.EfsCloseFile() != link::kDiagOk) {
+        if (session.diag.EfsCloseFile() != link::EfsResult::Done) {
             session.reporter.ReportError("[Dload] Fail to close part of EFS packet");
             return;
         }

@@ -102,10 +102,11 @@ int EfsUploadFile(EfsSession& session, const std::filesystem::path& localPath, u
 int EfsEnumDirs(EfsSession& session, std::string path, std::vector<std::string>& dirList,
                 std::vector<std::string>* warnings = nullptr);
 // Makes a device folder; a folder that exists already counts as made.
-int EfsEnsureDir(EfsSession& session, const std::string& path);
+link::EfsResult EfsEnsureDir(EfsSession& session, const std::string& path);
 
-// Creates a local folder with its parents; "Could not create folder!" and
-// false when one cannot be made.
+// Creates a local folder with its parents, exactly as named (device names
+// in it must come from MapDevicePath); "Could not create folder!" and false
+// when one cannot be made.
 bool CreateFolderPath(core::Reporter& reporter, const std::filesystem::path& path);
 // Deletes a local folder with everything in it; true when it is gone.
 bool DeleteFolder(const std::filesystem::path& path);

@@ -69,6 +69,10 @@ public:
         bytesWritten = length;
         return true;
     }
+    bool DeviceGone() const override {
+        std::lock_guard lock(bus_.mutex());
+        return device_.generation != generation_;
+    }
     bool Close() override {
         std::lock_guard lock(bus_.mutex());
         if (closed_) return true;

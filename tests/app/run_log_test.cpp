@@ -19,8 +19,10 @@ namespace fs = std::filesystem;
 class TempRootPaths final : public platform::Paths {
 public:
     fs::path TempFolder() override { return folder_.path() / "tmp"; }
-    fs::path SystemRoot() override { return folder_.path(); }
+    fs::path SystemRoot() override { return rootAvailable ? folder_.path() : fs::path(); }
     fs::path ProgramFolder() override { return folder_.path() / "bin"; }
+
+    bool rootAvailable = true;
 
 private:
     testing::TestFolder folder_{"runlog"};
@@ -98,6 +100,19 @@ TEST_F(RunLogTest, SuccessOfProject28RemovesItsWholeFolder) {
     std::ofstream(folder / "other.txt").put('x');
     log.DeleteAfterSuccess();
     EXPECT_FALSE(fs::exists(folder));
+}
+
+TEST_F(RunLogTest, ALogThatCouldNotBeOpenedNeverDeletesAnEarlierRunsLog) {
+    ASSERT_TRUE(log.Open("Tool", 28));
+    log.WriteLine("the failed run");
+    log.Close();  // a failed run keeps its log
+    const fs::path failed = log.path();
+
+    paths.rootAvailable = false;
+    EXPECT_FALSE(log.Open("Tool", 28));
+    EXPECT_TRUE(log.path().empty());
+    log.DeleteAfterSuccess();  // the next run passed, without a log of its own
+    EXPECT_EQ(Slurp(failed), "the failed run\r\n");
 }
 
 TEST_F(RunLogTest, ReportSinkColoursTheMemoAndRejectsSlotsOutsideZeroToSeven) {

@@ -101,6 +101,7 @@ private:
             return inner_->Write(data, length, written);
         }
         bool Close() override { return refused_++ > 0 && inner_->Close(); }
+        bool DeviceGone() const override { return inner_->DeviceGone(); }
 
     private:
         std::unique_ptr<platform::SerialPort> inner_;

@@ -5,7 +5,11 @@
 #include <string>
 #include <vector>
 
+#include "fake_serial.h"
+#include "link/serial_channel.h"
+#include "package/download_options.h"
 #include "platform/last_error.h"
+#include "platform/virtual_clock.h"
 
 namespace firmora::engine {
 namespace {
@@ -39,10 +43,14 @@ class RunReporterTest : public ::testing::Test {
 protected:
     RecordingView view;
     RunReporter reporter{view, 3};
-    int diagnosticClears = 0;
+    struct CountingChannel final : core::ErrorStateOwner {
+        void ClearPendingErrors() override { ++clears; }
+        int clears = 0;
+    } channel;
+    const int& diagnosticClears = channel.clears;
 
     void SetUp() override {
-        reporter.SetClearDiagnosticErrors([this] { ++diagnosticClears; });
+        reporter.AttachDiagnosticChannel(&channel);
         platform::SetLastError(0);
     }
 };
@@ -124,6 +132,35 @@ TEST_F(RunReporterTest, BeginRunMakesTheRunHealthyAgain) {
     EXPECT_EQ(reporter.RunStatus(), core::kRunHealthy);
     reporter.ReportError("new");
     EXPECT_EQ(view.calls.back().text, "ERROR, new, Error code: 0");
+}
+
+// In a real run nobody wires anything: the open diagnostic channel that
+// reports through the run's reporter has its errors cleared by every error
+// report, and an AT channel never does.
+TEST(RunReporterChannels, EveryErrorReportClearsTheOpenDiagnosticChannelsErrors) {
+    RecordingView view;
+    RunReporter reporter{view, 0};
+    platform::VirtualClock clock;
+    testing::FakeSerialPorts ports{clock};
+    package::DownloadOptions options;
+    {
+        link::SerialChannel at(link::ChannelRole::At, ports, clock, reporter, options);
+        link::SerialChannel diag(link::ChannelRole::Diagnostic, ports, clock, reporter, options);
+        ASSERT_TRUE(diag.Open(3));
+        ASSERT_TRUE(at.Open(4));
+        ports.Device("COM3").pendingErrorMask = platform::kSerialErrorOverrun;
+        ports.Device("COM4").pendingErrorMask = platform::kSerialErrorOverrun;
+        reporter.ReportError("first");
+        EXPECT_EQ(ports.Device("COM3").pendingErrorMask, 0u);
+        EXPECT_EQ(ports.Device("COM4").pendingErrorMask, platform::kSerialErrorOverrun);
+
+        ports.Device("COM3").pendingErrorMask = platform::kSerialErrorFrame;
+        reporter.ReportError("second, not reported");
+        EXPECT_EQ(ports.Device("COM3").pendingErrorMask, 0u);
+    }
+    // Once the channel is gone the reporter no longer reaches for it.
+    reporter.ReportError("after the channel");
+    EXPECT_EQ(view.calls.size(), 1u);
 }
 
 }  // namespace

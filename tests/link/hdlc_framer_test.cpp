@@ -1,5 +1,7 @@
 #include "link/hdlc_framer.h"
 
+#include <algorithm>
+
 #include <gtest/gtest.h>
 
 #include "diag_responder.h"
@@ -150,7 +152,7 @@ TEST_F(HdlcFramerTest, TimedReadersGiveUpAfterFiveSecondsOfSilenceWithoutInventi
 
 TEST_F(HdlcFramerTest, WaitingEndsWhenTheRunStopsOrTheGivenLimitPasses) {
     clock.ScheduleIn(30000, [this] { reporter.status = core::kRunStopped; });
-    link::FrameReadResult r = framer.ReadFrameWhole();
+    link::FrameReadResult r = framer.ReadResponse();
     EXPECT_EQ(r.outcome, FrameReadOutcome::Stopped);
     EXPECT_EQ(r.code, 0xFFFE);
     EXPECT_GE(clock.TickCount(), 30000u);
@@ -163,6 +165,33 @@ TEST_F(HdlcFramerTest, WaitingEndsWhenTheRunStopsOrTheGivenLimitPasses) {
     EXPECT_EQ(r.outcome, FrameReadOutcome::TimedOut);
     EXPECT_EQ(r.code, 7);
     EXPECT_LT(clock.TickCount() - start, 11100u);
+}
+
+TEST_F(HdlcFramerTest, WholeFrameReaderGivesUpOnASilentDevice) {
+    // An unattended run must not hang on a device that never answers.
+    const uint64_t start = clock.TickCount();
+    const link::FrameReadResult r = framer.ReadFrameWhole();
+    EXPECT_EQ(r.outcome, FrameReadOutcome::TimedOut);
+    EXPECT_EQ(r.code, link::kFrameTimedOut);
+    EXPECT_GT(clock.TickCount() - start, link::HdlcFramer::kTimedReadLimitMs);
+
+    // Within the limit it still takes a frame with its closing flag.
+    Arrive(Frame(Bytes{0x0B}), 4000);
+    EXPECT_TRUE(framer.ReadFrameWhole().ok());
+    EXPECT_EQ(Received(), (Bytes{0x0B, 0xAB, 0x4E, 0x7E}));
+}
+
+TEST_F(HdlcFramerTest, ReadersEndAtOnceWhenTheDeviceHasGone) {
+    device.gone = true;
+    const uint64_t start = clock.TickCount();
+    for (const link::FrameReadResult r : {framer.ReadFrame(), framer.ReadFrameWhole(), framer.ReadResponse(),
+                                          framer.ReadResponseTimed()}) {
+        EXPECT_EQ(r.outcome, FrameReadOutcome::DeviceGone);
+    }
+    EXPECT_EQ(clock.TickCount(), start);
+    // One warning for the loss, not one per read.
+    const std::vector<std::string> texts = reporter.Texts();
+    EXPECT_EQ(std::count(texts.begin(), texts.end(), "read from commmport have a warning: 5"), 1);
 }
 
 TEST_F(HdlcFramerTest, ReadersReportPendingLineErrors) {

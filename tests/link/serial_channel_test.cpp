@@ -189,6 +189,22 @@ TEST_F(SerialChannelTest, FailedWriteIsRetriedSixTimesASecondApart) {
     EXPECT_EQ(device.failWrites, 5);
 }
 
+TEST_F(SerialChannelTest, AGoneDeviceIsNeitherRetriedNorWaitedFor) {
+    SerialChannel& diag = Channel(ChannelRole::Diagnostic);
+    ASSERT_TRUE(diag.Open(3));
+    EXPECT_FALSE(diag.DeviceGone());
+    device.gone = true;
+    const uint8_t data[] = {1, 2, 3};
+    uint8_t buffer[8] = {};
+    EXPECT_EQ(diag.WriteBytes(data, sizeof data), 0u);
+    EXPECT_EQ(diag.ReadBytes(buffer, sizeof buffer), 0u);
+    EXPECT_EQ(diag.ReadBytes(buffer, sizeof buffer), 0u);
+    EXPECT_TRUE(diag.DeviceGone());
+    EXPECT_EQ(Elapsed(), 0u);
+    EXPECT_EQ(reporter.Texts(), (std::vector<std::string>{"Write to commport have a warning: 5",
+                                                          "read from commmport have a warning: 5"}));
+}
+
 TEST_F(SerialChannelTest, FailedReadWarnsPausesAndGivesNothing) {
     SerialChannel& diag = Channel(ChannelRole::Diagnostic);
     uint8_t buffer[8] = {};

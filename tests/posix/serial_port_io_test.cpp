@@ -164,6 +164,7 @@ TEST_F(SerialPortIoTest, AccumulateWaitsForTheLengthWithinIntervalAndTotal) {
 }
 
 TEST_F(SerialPortIoTest, HangUpFailsReadsAndWritesWithIoError) {
+    EXPECT_FALSE(port_->DeviceGone());
     {
         std::jthread unplug([this] {
             std::this_thread::sleep_for(50ms);
@@ -189,6 +190,24 @@ TEST_F(SerialPortIoTest, HangUpFailsReadsAndWritesWithIoError) {
     EXPECT_FALSE(port_->Write(&byte, 1, written));
     EXPECT_EQ(written, 0u);
     EXPECT_EQ(LastError(), static_cast<uint32_t>(EIO));
+    // The loss is told apart from a failed call, so that nobody retries.
+    EXPECT_TRUE(port_->DeviceGone());
+}
+
+TEST_F(SerialPortIoTest, OnlyALostDeviceCountsAsGone) {
+    // A refused setting fails the call but leaves the device there.
+    LineSettings line;
+    ASSERT_TRUE(port_->GetLineSettings(line));
+    line.dataBits = 4;
+    EXPECT_FALSE(port_->SetLineSettings(line));
+    EXPECT_TRUE(ReadUnder(kImmediate, 4).ok);
+    EXPECT_FALSE(port_->DeviceGone());
+
+    pty_.CloseMaster();
+    const uint8_t byte = 'A';
+    size_t written = 0;
+    EXPECT_FALSE(port_->Write(&byte, 1, written));
+    EXPECT_TRUE(port_->DeviceGone());
 }
 
 TEST_F(SerialPortIoTest, BytesReadBeforeAHangUpAreNotLost) {

@@ -91,6 +91,21 @@ TEST_F(EfsPreservationTest, UserDataSurvivesAWipeByteForByte) {
     EXPECT_TRUE(reporter.Errors().empty());
 }
 
+TEST_F(EfsPreservationTest, ARestoreOfAFolderNameTooLongToSendFailsWithoutTouchingTheDevice) {
+    Start({});
+    preserve::EfsUserData data;
+    data.dirList = {"data/" + std::string(4090, 'd')};
+    data.files = {"data/" + std::string(4090, 'f')};
+    data.localFiles = {folder.path() / "f"};
+    data.sizes = {0};
+    const uint64_t start = clock.TickCount();
+    preserve::RestoreUserData(session, data);
+    ASSERT_EQ(reporter.Errors().size(), 1u);
+    EXPECT_EQ(reporter.Errors().front(), "ERROR, [EFS] Fail to create directory, Error code: 36");
+    EXPECT_EQ(clock.TickCount(), start);
+    EXPECT_FALSE(state.efs().IsFolder("data"));
+}
+
 TEST_F(EfsPreservationTest, AFailedReadFailsTheBackupWithoutAShortCopy) {
     Start({{"efs", {{"files", {{"data/big.bin", {{"size", 5000}}}}}}},
            {"diag", {{"efsFaults", {{{"op", "read"}, {"errno", 5}, {"path", "data/big.bin"}, {"afterBytes", 1500}}}}}}});
@@ -118,11 +133,23 @@ TEST_F(EfsPreservationTest, DeviceNamesStayInsideTheBackupFolder) {
     EXPECT_TRUE(reporter.Has("Device path ../../etc/passwd kept as " + (efs / "__" / "__" / "etc" / "passwd").string()));
     EXPECT_EQ(preserve::AddedFileLocalPath(folder.path(), "/x/.."), folder.path() / "__");
 
-    // A local folder name with a wildcard is made with "_" instead.
-    ASSERT_TRUE(preserve::CreateFolderPath(reporter, backup / "a?b"));
-    EXPECT_TRUE(fs::is_directory(backup / "a_b"));
+    EXPECT_TRUE(preserve::CreateFolderPath(reporter, backup / "x"));
     EXPECT_TRUE(preserve::DeleteFolder(backup));
     EXPECT_FALSE(fs::exists(backup));
+}
+
+TEST_F(EfsPreservationTest, TheUsersBackupFolderIsUsedExactlyAsGiven) {
+    // Only names that came from the device are made safe; the folder the
+    // user chose is theirs, colons, backslashes and all.
+    Start({{"efs", {{"files", {{"data/cfg/a.txt", "a"}}}}}});
+    const fs::path chosen = folder.path() / "bk:3" / "one\\two";
+    preserve::EfsUserData data;
+    data.files = {"/data/cfg/a.txt"};
+    ASSERT_TRUE(preserve::PrepareUserDataFolders(session, chosen, {"data"}, data));
+    EXPECT_TRUE(fs::is_directory(chosen / "EFS" / "data" / "cfg"));
+    ASSERT_EQ(data.localFiles, (std::vector<fs::path>{chosen / "EFS" / "data" / "cfg" / "a.txt"}));
+    EXPECT_FALSE(fs::exists(folder.path() / "bk_3"));
+    EXPECT_TRUE(reporter.Errors().empty());
 }
 
 TEST_F(EfsPreservationTest, PartOfEfsPlanRefusesAFolderWithASubfolder) {

@@ -36,19 +36,20 @@ protected:
 
     // Writes a file the way the restore does: 1488-byte blocks.
     void Upload(const std::string& path, const Bytes& content) {
-        ASSERT_EQ(diag.EfsOpenForWrite(path), link::kDiagOk);
+        ASSERT_EQ(diag.EfsOpenForWrite(path), link::EfsResult::Done);
         for (size_t offset = 0; offset < content.size(); offset += 1488) {
             const size_t count = std::min<size_t>(1488, content.size() - offset);
             ASSERT_EQ(diag.EfsWriteBlock(static_cast<uint32_t>(offset), std::span(content).subspan(offset, count)),
-                      link::kDiagOk);
+                      link::EfsResult::Done);
         }
-        ASSERT_EQ(diag.EfsCloseFile(), link::kDiagOk);
+        ASSERT_EQ(diag.EfsCloseFile(), link::EfsResult::Done);
     }
 
     // Reads a file the way the backup does: 512-byte chunks.
     Bytes Download(const std::string& path) {
         uint32_t size = 0;
-        EXPECT_EQ(diag.EfsOpenForRead(path, size), link::kDiagOk);
+        const link::EfsOpenRead opened = diag.EfsOpenForRead(path, size);
+        EXPECT_TRUE(opened == link::EfsOpenRead::Opened || opened == link::EfsOpenRead::EmptyFile);
         Bytes content;
         for (uint32_t offset = 0; offset < size; offset += 512) {
             const Bytes reply = Exchange(link::EfsReadRequest(512, offset));
@@ -58,7 +59,7 @@ protected:
             content.insert(content.end(), read->data.begin(), read->data.end());
         }
         if (size > 0) {
-            EXPECT_EQ(diag.EfsCloseFile(), link::kDiagOk);
+            EXPECT_EQ(diag.EfsCloseFile(), link::EfsResult::Done);
         }
         return content;
     }
@@ -76,15 +77,15 @@ TEST_F(DiagDeviceTest, ControlCommandsAnswerAndAskForTheirTransitions) {
     EXPECT_EQ(diag.QueryPlatformCode(), 0x42);
     EXPECT_TRUE(port->requests.empty());
 
-    EXPECT_EQ(diag.SendPowerOff(), link::kDiagOk);
+    EXPECT_EQ(diag.SendPowerOff(), link::DiagAck::Acknowledged);
     ASSERT_EQ(port->requests.size(), 1u);
     EXPECT_EQ(port->requests[0].first, sim::ModemRequest::PowerOff);
     // The transition follows the acknowledgement, so the tool reads it first.
     EXPECT_GT(port->requests[0].second, clock.TickCount());
 
-    EXPECT_EQ(diag.SendReset(), link::kDiagOk);
-    EXPECT_EQ(diag.DiagModeOffline(), link::kDiagOk);
-    EXPECT_EQ(diag.DiagModeReset(), link::kDiagOk);
+    EXPECT_EQ(diag.SendReset(), link::DiagAck::Acknowledged);
+    EXPECT_EQ(diag.DiagModeOffline(), link::DiagAck::Acknowledged);
+    EXPECT_EQ(diag.DiagModeReset(), link::DiagAck::Acknowledged);
     ASSERT_EQ(port->requests.size(), 3u);
     EXPECT_EQ(port->requests[1].first, sim::ModemRequest::Reset);
     EXPECT_EQ(port->requests[2].first, sim::ModemRequest::Reset);
@@ -109,15 +110,15 @@ TEST_F(DiagDeviceTest, FilesRoundTripThroughTheToolsEfsRequests) {
     Upload("/data/file1000.bin", Pattern(10, 1));
     EXPECT_EQ(Download("/data/file1000.bin"), Pattern(10, 1));
     // Into a folder that does not exist nothing is created.
-    EXPECT_EQ(diag.EfsOpenForWrite("/nowhere/file"), link::kDiagFailed);
+    EXPECT_EQ(diag.EfsOpenForWrite("/nowhere/file"), link::EfsResult::Refused);
     EXPECT_FALSE(state.efs().IsFile("/nowhere/file"));
 }
 
 TEST_F(DiagDeviceTest, DoubledSlashesFindTheRfNvFiles) {
     Start(json::object());
     const Bytes expected = sim::GeneratedRfNvFile(sim::DiagDeviceState::kDefaultSeed, 20309);
-    EXPECT_FALSE(diag.EfsPathAbsent("nv//item_files//rfnv//00020309"));
-    EXPECT_TRUE(diag.EfsPathAbsent("nv//item_files//rfnv//00020000"));
+    EXPECT_EQ(diag.EfsLookUpPath("nv//item_files//rfnv//00020309"), link::EfsPathState::Present);
+    EXPECT_EQ(diag.EfsLookUpPath("nv//item_files//rfnv//00020000"), link::EfsPathState::Absent);
     EXPECT_EQ(Download("nv//item_files//rfnv//00020309"), expected);
 
     // The restore writes them back under the same doubled path.
@@ -134,7 +135,7 @@ TEST_F(DiagDeviceTest, FolderCreationAndRemoval) {
                {"nested/file.txt", "f"},
                {"nested/sub/inner.txt", "i"}}}}}});
 
-    EXPECT_EQ(diag.EfsMakeDir("newdir"), link::kDiagOk);
+    EXPECT_EQ(diag.EfsMakeDir("newdir"), link::EfsResult::Done);
     EXPECT_TRUE(state.efs().IsFolder("newdir"));
     // An existing folder: the device says "exists" and leaves it as it was.
     const auto err = link::EfsReplyErrno(Exchange(link::EfsMakeDirRequest("data")), link::EfsCommand::MakeDir);
@@ -142,29 +143,29 @@ TEST_F(DiagDeviceTest, FolderCreationAndRemoval) {
     EXPECT_EQ(state.efs().FileContent("data/keep.txt"), Bytes({'k', 'e', 'p', 't'}));
 
     // A subfolder stops the removal before anything goes, and the listing is closed.
-    EXPECT_EQ(diag.EfsRemoveDirWithFiles("nested"), link::kRemoveDirHasSubfolder);
+    EXPECT_EQ(diag.EfsRemoveDirWithFiles("nested"), link::RemoveDirResult::HasSubfolder);
     EXPECT_TRUE(state.efs().IsFile("nested/file.txt"));
     EXPECT_TRUE(state.efs().IsFile("nested/sub/inner.txt"));
     EXPECT_EQ(state.efs().OpenListings(), 0u);
 
-    EXPECT_EQ(diag.EfsRemoveDirWithFiles("plain"), link::kDiagOk);
+    EXPECT_EQ(diag.EfsRemoveDirWithFiles("plain"), link::RemoveDirResult::Removed);
     EXPECT_FALSE(state.efs().IsFolder("plain"));
-    EXPECT_EQ(diag.EfsRemoveEmptyDir("nested"), link::kDiagFailed);
+    EXPECT_EQ(diag.EfsRemoveEmptyDir("nested"), link::EfsResult::Refused);
 }
 
 TEST_F(DiagDeviceTest, InjectedEfsFaultsReachTheErrnoField) {
     Start({{"efs", {{"folders", {"data"}}}},
            {"diag",
             {{"efsFaults", {{{"op", "write"}, {"errno", 28}, {"afterBytes", 1000}, {"path", "/data/full.bin"}}}}}}});
-    ASSERT_EQ(diag.EfsOpenForWrite("data/full.bin"), link::kDiagOk);
-    EXPECT_EQ(diag.EfsWriteBlock(0, Pattern(1488, 3)), link::kDiagFailed);
+    ASSERT_EQ(diag.EfsOpenForWrite("data/full.bin"), link::EfsResult::Done);
+    EXPECT_EQ(diag.EfsWriteBlock(0, Pattern(1488, 3)), link::EfsResult::Refused);
     const auto reply = link::ParseEfsWriteReply(framer.ReceivedPacket());
     ASSERT_TRUE(reply);
     EXPECT_EQ(reply->err, sim::kEfsENOSPC);
     EXPECT_EQ(reply->bytesWritten, -1);
     // The bytes before the limit did land, as on a device that filled up.
     EXPECT_EQ(state.efs().FileContent("data/full.bin")->size(), 1000u);
-    EXPECT_EQ(diag.EfsCloseFile(), link::kDiagOk);
+    EXPECT_EQ(diag.EfsCloseFile(), link::EfsResult::Done);
 
     // Other files are not hit.
     Upload("data/other.bin", Pattern(3000, 4));
@@ -181,7 +182,7 @@ TEST_F(DiagDeviceTest, FaultsOnTheWire) {
     // A silent command: three unanswered attempts.
     Start({{"diag", {{"noAnswer", {"0x7C"}}}}});
     device.writes.clear();
-    EXPECT_EQ(diag.QueryPlatformCode(), -1);
+    EXPECT_EQ(diag.QueryPlatformCode(), std::nullopt);
     EXPECT_EQ(device.writes.size(), 3u);
     EXPECT_EQ(responder->RepliesSent(), 0u);
 }

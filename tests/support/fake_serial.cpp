@@ -1,6 +1,7 @@
 #include "fake_serial.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 
 #include "platform/last_error.h"
@@ -37,14 +38,21 @@ FakeSerialPort::~FakeSerialPort() {
     if (!closed_) device_->open = false;
 }
 
+bool FakeSerialPort::Present() {
+    if (!device_->gone) return true;
+    platform::SetLastError(EIO);
+    return false;
+}
+
 bool FakeSerialPort::GetLineSettings(platform::LineSettings& out) {
+    if (!Present()) return false;
     out = device_->line;
     return true;
 }
 
 bool FakeSerialPort::SetLineSettings(const platform::LineSettings& settings) {
     if (device_->failLineSettings) {
-        platform::SetLastError(22);
+        platform::SetLastError(EINVAL);
         return false;
     }
     device_->line = settings;
@@ -53,7 +61,7 @@ bool FakeSerialPort::SetLineSettings(const platform::LineSettings& settings) {
 
 bool FakeSerialPort::SetTimeouts(const platform::SerialTimeouts& timeouts) {
     if (device_->failTimeouts) {
-        platform::SetLastError(22);
+        platform::SetLastError(EINVAL);
         return false;
     }
     device_->timeouts = timeouts;
@@ -62,7 +70,7 @@ bool FakeSerialPort::SetTimeouts(const platform::SerialTimeouts& timeouts) {
 
 bool FakeSerialPort::SetQueueSizes(uint32_t inBytes, uint32_t outBytes) {
     if (device_->failQueueSizes) {
-        platform::SetLastError(22);
+        platform::SetLastError(EINVAL);
         return false;
     }
     device_->queueIn = inBytes;
@@ -71,6 +79,7 @@ bool FakeSerialPort::SetQueueSizes(uint32_t inBytes, uint32_t outBytes) {
 }
 
 bool FakeSerialPort::Purge(uint32_t flags) {
+    if (!Present()) return false;
     device_->purges.push_back(flags);
     if (flags & platform::kPurgeRxClear) {
         const uint64_t now = device_->clock_.TickCount();
@@ -81,6 +90,8 @@ bool FakeSerialPort::Purge(uint32_t flags) {
 }
 
 bool FakeSerialPort::ClearErrors(uint32_t& errorMask, platform::SerialQueueStatus* status) {
+    errorMask = 0;
+    if (!Present()) return false;
     errorMask = device_->pendingErrorMask;
     device_->pendingErrorMask = 0;
     if (status) {
@@ -108,9 +119,10 @@ bool FakeSerialPort::Read(uint8_t* buffer, size_t length, size_t& bytesRead) {
     bytesRead = 0;
     ++device_->readCalls;
     if (closed_) {
-        platform::SetLastError(9);
+        platform::SetLastError(EBADF);
         return false;
     }
+    if (!Present()) return false;
     if (device_->failReads > 0) {
         --device_->failReads;
         platform::SetLastError(device_->failureCode);
@@ -134,9 +146,10 @@ bool FakeSerialPort::Read(uint8_t* buffer, size_t length, size_t& bytesRead) {
 bool FakeSerialPort::Write(const uint8_t* data, size_t length, size_t& bytesWritten) {
     bytesWritten = 0;
     if (closed_) {
-        platform::SetLastError(9);
+        platform::SetLastError(EBADF);
         return false;
     }
+    if (!Present()) return false;
     if (device_->failWrites > 0) {
         --device_->failWrites;
         platform::SetLastError(device_->failureCode);
@@ -172,7 +185,7 @@ std::shared_ptr<FakeSerialDevice> FakeSerialPorts::SharedDevice(const std::strin
 
 std::unique_ptr<platform::SerialPort> FakeSerialPorts::Open(const std::string& deviceName) {
     if (std::find(refused.begin(), refused.end(), deviceName) != refused.end()) {
-        platform::SetLastError(2);
+        platform::SetLastError(ENOENT);
         return nullptr;
     }
     opened.push_back(deviceName);

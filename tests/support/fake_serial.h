@@ -5,6 +5,7 @@
 // set (immediate, first-byte wait, accumulate), advancing virtual time
 // instead of waiting.
 
+#include <cerrno>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -45,11 +46,14 @@ public:
     int failReads = 0;
     int failWrites = 0;
     int failCloses = 0;
-    uint32_t failureCode = 5;  // EIO
+    uint32_t failureCode = EIO;
     bool failLineSettings = false;
     bool failTimeouts = false;
     bool failQueueSizes = false;
     uint32_t pendingErrorMask = 0;  // returned (once) by ClearErrors
+    // The device has gone (unplugged): every call fails with EIO and the
+    // port says so.
+    bool gone = false;
 
     // What the tool set.
     platform::SerialTimeouts timeouts{};
@@ -83,8 +87,11 @@ public:
     bool Read(uint8_t* buffer, size_t length, size_t& bytesRead) override;
     bool Write(const uint8_t* data, size_t length, size_t& bytesWritten) override;
     bool Close() override;
+    bool DeviceGone() const override { return device_->gone; }
 
 private:
+    // False with EIO once the device has gone.
+    bool Present();
     size_t TakeArrived(uint8_t* buffer, size_t length);
     std::shared_ptr<FakeSerialDevice> device_;
     bool closed_ = false;
@@ -98,7 +105,7 @@ public:
     // The device behind a name; created on first use.
     FakeSerialDevice& Device(const std::string& deviceName);
     std::shared_ptr<FakeSerialDevice> SharedDevice(const std::string& deviceName);
-    // Names that fail to open (LastError 2, "no such device").
+    // Names that fail to open (LastError ENOENT).
     std::vector<std::string> refused;
     std::vector<std::string> opened;
 

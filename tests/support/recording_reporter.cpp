@@ -8,10 +8,12 @@ namespace firmora::testing {
 
 void RecordingReporter::ReportError(const std::string& text) {
     ++errorCalls;
-    if (status.load() != core::kRunHealthy) return;
-    const uint32_t code = platform::LastError();
-    lines.push_back({"ERROR, " + text + ", Error code: " + std::to_string(code), core::kReportError});
-    status.store(code == 0 ? core::kRunFailedWithoutCode : static_cast<int32_t>(code));
+    if (status.load() == core::kRunHealthy) {
+        const uint32_t code = platform::LastError();
+        lines.push_back({"ERROR, " + text + ", Error code: " + std::to_string(code), core::kReportError});
+        status.store(code == 0 ? core::kRunFailedWithoutCode : static_cast<int32_t>(code));
+    }
+    ClearDiagnosticErrors();
 }
 
 std::vector<std::string> RecordingReporter::Texts() const {

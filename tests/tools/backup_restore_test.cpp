@@ -124,6 +124,25 @@ protected:
     fs::path report_ = folder_.path() / "report.json";
 };
 
+TEST_F(BackupRestoreTest, CtrlCStopsABackupWithoutLeavingAManifest) {
+    Child sim({sim_.string(), "--scenario", scenario_.string(), "--fastboot-port", "0"});
+    ASSERT_TRUE(sim.running());
+    std::optional<ModemNodes> nodes = WaitForPorts(sim);
+    ASSERT_TRUE(nodes) << sim.seen();
+    ASSERT_TRUE(sim.WaitLine("ready")) << sim.seen();
+
+    const fs::path backup = folder_.path() / "stopped";
+    Child tool({firmora_.string(), "backup", "--output", backup.string(), "--diag", nodes->diag, "--at", nodes->at});
+    // The AT channel is open and the device's values are being read.
+    ASSERT_TRUE(tool.WaitLine(R"(Ready 1\.\.\.\.\.\.)", 30s)) << tool.seen();
+    tool.Signal(SIGINT);
+    const std::string output = tool.ReadToEnd(60s);
+    EXPECT_EQ(tool.WaitExit(5s), 130) << output;
+    EXPECT_NE(output.find("firmora backup stopped"), std::string::npos) << output;
+    EXPECT_FALSE(HasLine(output, "PASS")) << output;
+    EXPECT_FALSE(fs::exists(backup / "manifest.json"));
+}
+
 TEST_F(BackupRestoreTest, RestoreBringsBackWhatAnEfsWipeTookAway) {
     // Ten times as fast: the modem's reboots take about a second.
     Child sim({sim_.string(), "--scenario", scenario_.string(), "--fastboot-port", "0", "--report", report_.string(),

@@ -82,6 +82,10 @@ uint64_t TotalMs(uint32_t perByte, size_t length, uint32_t constant) {
 // reason to refuse the port.
 bool IsUnsupportedControl(int error) { return error == ENOTTY || error == EINVAL; }
 
+// What a terminal answers once its device has gone: a hung-up line (EIO), an
+// unplugged USB serial adapter (ENODEV, ENXIO).
+bool IsDeviceLoss(int error) { return error == EIO || error == ENODEV || error == ENXIO; }
+
 bool SetModemLine(int fd, int line, bool on) {
     if (::ioctl(fd, on ? TIOCMBIS : TIOCMBIC, &line) == 0) return true;
     if (IsUnsupportedControl(errno)) return true;
@@ -219,6 +223,11 @@ PosixSerialPort::PosixSerialPort(int fd, std::string devicePath) : fd_(fd), devi
 
 PosixSerialPort::~PosixSerialPort() { Close(); }
 
+void PosixSerialPort::NoteError(int error) {
+    SetLastError(error);
+    if (IsDeviceLoss(error)) gone_ = true;
+}
+
 bool PosixSerialPort::CheckOpen() const {
     if (fd_ >= 0) return true;
     SetLastError(EBADF);
@@ -229,7 +238,7 @@ bool PosixSerialPort::GetLineSettings(LineSettings& out) {
     if (!CheckOpen()) return false;
     termios t{};
     if (::tcgetattr(fd_, &t) != 0) {
-        SetLastError(errno);
+        NoteError(errno);
         return false;
     }
     LineSettings s = applied_;
@@ -262,7 +271,7 @@ bool PosixSerialPort::GetLineSettings(LineSettings& out) {
             s.rts = (lines & TIOCM_RTS) ? RtsControl::Enable : RtsControl::Disable;
         }
     } else if (!IsUnsupportedControl(errno)) {
-        SetLastError(errno);
+        NoteError(errno);
         return false;
     }
     out = s;
@@ -277,18 +286,18 @@ bool PosixSerialPort::SetLineSettings(const LineSettings& settings) {
     }
     termios before{};
     if (::tcgetattr(fd_, &before) != 0) {
-        SetLastError(errno);
+        NoteError(errno);
         return false;
     }
     termios wanted = before;
     ApplyToTermios(settings, wanted);
     if (::tcsetattr(fd_, TCSANOW, &wanted) != 0) {
-        SetLastError(errno);
+        NoteError(errno);
         return false;
     }
     termios now{};
     if (::tcgetattr(fd_, &now) != 0) {
-        SetLastError(errno);
+        NoteError(errno);
         return false;
     }
     if (!DriverKept(wanted, now)) {
@@ -323,7 +332,7 @@ bool PosixSerialPort::Purge(uint32_t flags) {
     if (!rx && !tx) return true;
     const int queue = rx && tx ? TCIOFLUSH : (rx ? TCIFLUSH : TCOFLUSH);
     if (::tcflush(fd_, queue) != 0) {
-        SetLastError(errno);
+        NoteError(errno);
         return false;
     }
     return true;
@@ -337,14 +346,14 @@ bool PosixSerialPort::ClearErrors(uint32_t& errorMask, SerialQueueStatus* status
     if (::ioctl(fd_, FIONREAD, &count) == 0) {
         queues.inQueue = static_cast<uint32_t>(std::max(count, 0));
     } else if (!IsUnsupportedControl(errno)) {
-        SetLastError(errno);
+        NoteError(errno);
         return false;
     }
     count = 0;
     if (::ioctl(fd_, TIOCOUTQ, &count) == 0) {
         queues.outQueue = static_cast<uint32_t>(std::max(count, 0));
     } else if (!IsUnsupportedControl(errno)) {
-        SetLastError(errno);
+        NoteError(errno);
         return false;
     }
     if (status) *status = queues;
@@ -363,8 +372,8 @@ PosixSerialPort::Drain PosixSerialPort::DrainInput(uint8_t* buffer, size_t lengt
         if (n == 0) return Drain::HungUp;
         if (errno == EINTR) continue;
         if (errno == EAGAIN || errno == EWOULDBLOCK) return Drain::Open;
-        if (errno == EIO) return Drain::HungUp;
-        SetLastError(errno);
+        if (IsDeviceLoss(errno)) return Drain::HungUp;
+        NoteError(errno);
         return Drain::Failed;
     }
     return Drain::Open;
@@ -382,7 +391,7 @@ PosixSerialPort::Wait PosixSerialPort::WaitFor(short events, int64_t deadlineNs)
         const int ready = ::poll(&p, 1, timeoutMs);
         if (ready < 0) {
             if (errno == EINTR) continue;
-            SetLastError(errno);
+            NoteError(errno);
             return Wait::Failed;
         }
         if (ready == 0) continue;  // the deadline check above decides
@@ -396,7 +405,7 @@ bool PosixSerialPort::FinishRead(Drain outcome, size_t got, size_t& bytesRead) {
     // Bytes that arrived before a hang-up or an error are handed out; the
     // next read meets the condition again and fails.
     if (outcome == Drain::Open || got > 0) return true;
-    if (outcome == Drain::HungUp) SetLastError(EIO);
+    if (outcome == Drain::HungUp) NoteError(EIO);
     return false;
 }
 
@@ -470,14 +479,14 @@ bool PosixSerialPort::Write(const uint8_t* data, size_t length, size_t& bytesWri
         }
         if (n < 0 && errno == EINTR) continue;
         if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
-            SetLastError(errno);
+            NoteError(errno);
             bytesWritten = written;
             return false;
         }
         const Wait wait = WaitFor(POLLOUT, deadline);
         if (wait == Wait::TimedOut) break;  // a write time-out is success with fewer bytes
         if (wait != Wait::Ready) {
-            if (wait == Wait::HungUp) SetLastError(EIO);
+            if (wait == Wait::HungUp) NoteError(EIO);
             bytesWritten = written;
             return false;
         }
@@ -493,7 +502,7 @@ bool PosixSerialPort::Close() {
     const int fd = std::exchange(fd_, -1);
     ::ioctl(fd, TIOCNXCL);
     if (::close(fd) != 0 && errno != EINTR) {
-        SetLastError(errno);
+        NoteError(errno);
         return false;
     }
     return true;

@@ -32,6 +32,7 @@ public:
     bool Read(uint8_t* buffer, size_t length, size_t& bytesRead) override;
     bool Write(const uint8_t* data, size_t length, size_t& bytesWritten) override;
     bool Close() override;
+    bool DeviceGone() const override { return gone_; }
 
     const std::string& DevicePath() const { return devicePath_; }
     // The descriptor, or -1 once closed.
@@ -48,6 +49,9 @@ private:
     enum class Wait { Ready, TimedOut, HungUp, Failed };
     enum class Drain { Open, HungUp, Failed };
 
+    // Records a failing call's error; one that means the device has gone
+    // makes the loss permanent.
+    void NoteError(int error);
     bool CheckOpen() const;
     // Reads what the terminal holds into buffer[got..length), without waiting.
     Drain DrainInput(uint8_t* buffer, size_t length, size_t& got);
@@ -65,6 +69,7 @@ private:
     // express (DSR handling, NUL stripping, handshake modes of DTR and RTS,
     // ...) and of the modem lines where the device has none to query.
     LineSettings applied_{};
+    bool gone_ = false;
 };
 
 }  // namespace firmora::platform
