@@ -30,6 +30,16 @@ AdbApi AdbApi::Load(const std::filesystem::path& tempFolder, platform::UsbBulk& 
     return AdbApi(bulk);
 }
 
+std::optional<AdbApi> AdbApi::LoadOrEnd(const std::filesystem::path& tempFolder, platform::UsbBulk& bulk,
+                                        platform::Dialogs& dialogs) {
+    if (tempFolder.empty()) {
+        dialogs.ShowMessage(kNoFolderCaption, kNoFolderText, platform::DialogButtons::Ok,
+                            platform::DialogIcon::Warning);
+        return std::nullopt;
+    }
+    return Load(tempFolder, bulk);
+}
+
 AdbApi AdbApi::Bind(platform::UsbBulk& bulk) { return AdbApi(bulk); }
 
 bool AdbApi::Ready(bool needsInterface) const {

@@ -14,8 +14,10 @@
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 
+#include "platform/dialogs.h"
 #include "platform/usb_bulk.h"
 
 namespace firmora::download {
@@ -24,6 +26,8 @@ class AdbApi {
 public:
     // Where the library lies under the user's temporary folder.
     static constexpr const char* kLibraryRelativePath = "TempFiles/AdbWinApi.dll";
+    static constexpr const char* kNoFolderText = "Get dir path failed.";
+    static constexpr const char* kNoFolderCaption = "Warning";
 
     // An empty binding.
     AdbApi() = default;
@@ -31,6 +35,14 @@ public:
     // (kLibraryRelativePath); otherwise the binding stays empty. An empty
     // `tempFolder` (it could not be determined) also leaves it empty.
     static AdbApi Load(const std::filesystem::path& tempFolder, platform::UsbBulk& bulk);
+    // Load for a worker being built. Without a temporary folder (empty
+    // `tempFolder`) there is nowhere the package could have put the library
+    // and nothing else of the run can work either: the box "Get dir path
+    // failed." (caption "Warning") is shown and nullopt returned, and the
+    // caller ends the application. A missing library file is no message:
+    // the binding stays empty and the first connection fails.
+    static std::optional<AdbApi> LoadOrEnd(const std::filesystem::path& tempFolder, platform::UsbBulk& bulk,
+                                           platform::Dialogs& dialogs);
     // Binds `bulk` directly, for a download without an unpacked package.
     static AdbApi Bind(platform::UsbBulk& bulk);
 

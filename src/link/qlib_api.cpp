@@ -19,11 +19,6 @@ QlibApi QlibApi::Load(const std::filesystem::path& workingFolder, platform::Seri
 
 QlibApi QlibApi::LoadOrWarn(const std::filesystem::path& workingFolder, platform::SerialPorts& ports,
                            platform::Clock& clock, platform::Files& files, platform::Dialogs& dialogs) {
-    if (workingFolder.empty()) {
-        dialogs.ShowMessage(kNoFolderCaption, kNoFolderText, platform::DialogButtons::Ok,
-                            platform::DialogIcon::Warning);
-        return QlibApi();
-    }
     QlibApi api = Load(workingFolder, ports, clock, files);
     if (!api.IsBound()) {
         dialogs.ShowMessage(kLoadFailedCaption, kLoadFailedText, platform::DialogButtons::Ok,

@@ -30,8 +30,6 @@ public:
     static constexpr const char* kLibraryFileName = "QMSL_MSVC10R.dll";
     static constexpr const char* kLoadFailedText = "Load library failed [QMSL_MSVC10R.dll]!";
     static constexpr const char* kLoadFailedCaption = "ERROR";
-    static constexpr const char* kNoFolderText = "Get dir path failed.";
-    static constexpr const char* kNoFolderCaption = "Warning";
 
     // An empty binding: every call fails.
     QlibApi() = default;
@@ -40,10 +38,7 @@ public:
                         platform::Clock& clock, platform::Files& files);
     // Load, and when the file is missing the warning box "Load library
     // failed [QMSL_MSVC10R.dll]!" (caption "ERROR"): the run then ends
-    // without further reports, so the box is all the user learns. An empty
-    // `workingFolder` means the temporary folder it lies in could not be
-    // had: the box "Get dir path failed." (caption "Warning") says so
-    // instead, and the caller ends the same way.
+    // without further reports, so the box is all the user learns.
     static QlibApi LoadOrWarn(const std::filesystem::path& workingFolder, platform::SerialPorts& ports,
                               platform::Clock& clock, platform::Files& files, platform::Dialogs& dialogs);
     // Binds without a library file, for tools that run without a package.

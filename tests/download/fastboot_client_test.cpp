@@ -2,6 +2,7 @@
 #include <optional>
 
 #include "download_fixture.h"
+#include "platform/dialogs.h"
 #include "platform/last_error.h"
 
 namespace firmora::download {
@@ -195,6 +196,19 @@ TEST_F(FastbootClientTest, TheLibraryFileDecidesTheBinding) {
     AdbApi present = AdbApi::Load(folder.path(), sim->usbBulk());
     EXPECT_TRUE(present.IsBound());
     EXPECT_TRUE(present.CreateInterfaceByName(Modem().FastbootInterfacePath()));
+
+    // A worker being built: a missing file is no message, a temporary folder
+    // that could not be had is a box and the end.
+    platform::ScriptedDialogs dialogs;
+    std::optional<AdbApi> built = AdbApi::LoadOrEnd(folder.path(), sim->usbBulk(), dialogs);
+    ASSERT_TRUE(built);
+    EXPECT_TRUE(built->IsBound());
+    EXPECT_TRUE(dialogs.shown().empty());
+    EXPECT_FALSE(AdbApi::LoadOrEnd({}, sim->usbBulk(), dialogs));
+    ASSERT_EQ(dialogs.shown().size(), 1u);
+    EXPECT_EQ(dialogs.shown()[0].caption, "Warning");
+    EXPECT_EQ(dialogs.shown()[0].text, "Get dir path failed.");
+    EXPECT_EQ(dialogs.shown()[0].icon, platform::DialogIcon::Warning);
 }
 
 TEST_F(FastbootClientTest, ThePlanInputFindsAndSizesEveryFileBeforeAnyDeviceCommand) {

@@ -102,13 +102,6 @@ TEST_F(LibraryNvTest, LoadNeedsTheLibraryFileInTheWorkingFolder) {
     EXPECT_TRUE(loaded.IsBound());
     EXPECT_EQ(dialogs.shown().size(), 1u);
 
-    // Without a temporary folder there is no working folder to bind from.
-    EXPECT_FALSE(link::QlibApi::LoadOrWarn({}, ports, clock, files, dialogs).IsBound());
-    ASSERT_EQ(dialogs.shown().size(), 2u);
-    EXPECT_EQ(dialogs.shown()[1].caption, "Warning");
-    EXPECT_EQ(dialogs.shown()[1].text, "Get dir path failed.");
-    EXPECT_EQ(dialogs.shown()[1].icon, platform::DialogIcon::Warning);
-
     // An unbound library fails every call instead of touching a port.
     link::QlibApi none;
     uint16_t status = 3;
