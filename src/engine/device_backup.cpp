@@ -35,7 +35,9 @@ constexpr const char* kDiagCloseWarning = "Warning-7";
 constexpr const char* kAtCloseWarning = "Warning-9";
 
 bool IsCdmaProject(int index) {
-    return (index >= 35 && index <= 39) || index == 41 || index == 48;
+    using namespace package;
+    return (index >= kProjectXK81_21 && index <= kProjectXM89_51) || index == kProjectZQ65_Custom ||
+           index == kProjectXM88_Custom;
 }
 
 bool Healthy(const core::Reporter& reporter) { return reporter.RunStatus() == core::kRunHealthy; }
