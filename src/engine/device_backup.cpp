@@ -175,7 +175,7 @@ void BackupNvWithLibrary(DeviceDataTarget& t, const fs::path& folder, BackupMani
 }
 
 void BackupNvWithDiag(DeviceDataTarget& t, DiagStack& stack, const fs::path& folder, BackupManifest& manifest) {
-    preserve::NvSession session{stack.framer, t.clock, t.reporter, t.options, t.tables,
+    preserve::NvSession session{stack.framer, t.clock, t.reporter, t.options, t.tables, t.files,
                                 folder / preserve::kNvBackupFileName};
     if (manifest.nvMechanism == NvMechanism::DiagVendor) {
         if (!preserve::DiagNvBackupVendor(session)) return;
@@ -190,7 +190,7 @@ void BackupNvWithDiag(DeviceDataTarget& t, DiagStack& stack, const fs::path& fol
 }
 
 void BackupUserFiles(DeviceDataTarget& t, DiagStack& stack, const fs::path& folder, BackupManifest& manifest) {
-    preserve::EfsSession session{stack.diag, stack.framer, t.clock, t.reporter};
+    preserve::EfsSession session{stack.diag, stack.framer, t.clock, t.reporter, t.files};
     preserve::EfsUserData data;
     data.files = t.options.UserDataFilesList;
     if (!preserve::PrepareUserDataFolders(session, folder, t.options.UserDataDirList, data)) return;
@@ -269,7 +269,7 @@ void RestoreNvWithLibrary(DeviceDataTarget& t, const fs::path& folder, const Bac
 
 void RestoreNvWithDiag(DeviceDataTarget& t, DiagStack& stack, const fs::path& folder,
                        const BackupManifest& manifest) {
-    preserve::NvSession session{stack.framer, t.clock, t.reporter, t.options, t.tables,
+    preserve::NvSession session{stack.framer, t.clock, t.reporter, t.options, t.tables, t.files,
                                 folder / preserve::kNvBackupFileName};
     bool written = false;
     if (manifest.nvMechanism == NvMechanism::DiagVendor) {
@@ -285,7 +285,7 @@ void RestoreNvWithDiag(DeviceDataTarget& t, DiagStack& stack, const fs::path& fo
 
 void RestoreUserFiles(DeviceDataTarget& t, DiagStack& stack, const fs::path& folder,
                       const BackupManifest& manifest) {
-    preserve::EfsSession session{stack.diag, stack.framer, t.clock, t.reporter};
+    preserve::EfsSession session{stack.diag, stack.framer, t.clock, t.reporter, t.files};
     preserve::EfsUserData data;
     data.dirList = manifest.userDataFolders;
     for (const UserDataCopy& copy : manifest.userData) {

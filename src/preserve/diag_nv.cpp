@@ -1,13 +1,11 @@
 #include "preserve/diag_nv.h"
 
 #include <algorithm>
-#include <array>
 #include <charconv>
 #include <fstream>
 #include <initializer_list>
 #include <optional>
 #include <span>
-#include <system_error>
 
 #include "link/diag_commands.h"
 #include "link/diag_nv_packet.h"
@@ -18,8 +16,6 @@
 namespace firmora::preserve {
 namespace {
 
-namespace fs = std::filesystem;
-
 // The UIT result items are kept only by the products that store them there.
 constexpr int32_t kUit87Item = 6503;
 constexpr int32_t kUit89Item = 6504;
@@ -28,6 +24,11 @@ constexpr int32_t kUit89Item = 6504;
 // on, writing from the third.
 constexpr int kReadPauseFromReply = 2;
 constexpr int kWritePauseFromReply = 3;
+
+// The most a backup of this tool writes into nv.bak: the table backup stops
+// at kMaxNvTableEntries items, and the vendor list is shorter.
+static_assert(kVendorNvTableSize <= kMaxNvTableEntries);
+constexpr uint64_t kMaxNvBackupBytes = kMaxNvTableEntries * kNvRecordBytes;
 
 bool Healthy(const NvSession& s) { return s.reporter.RunStatus() == core::kRunHealthy; }
 
@@ -163,31 +164,27 @@ bool Backup(NvSession& s, const NvTable& table, BackupKind kind, NvTable* saved)
 bool Restore(NvSession& s, const NvTable& labels, NvStatusRules rules) {
     Report(s, "Restore NV Start.");
     const std::string path = s.backupFile.string();
-    std::ifstream file(s.backupFile, std::ios::binary);
-    std::error_code ec;
-    const uintmax_t size = fs::file_size(s.backupFile, ec);
-    if (!file || ec) {
+    std::string refusal;
+    const std::optional<std::string> content = platform::ReadFileUpTo(s.files, s.backupFile, kMaxNvBackupBytes, refusal);
+    if (!content) {
         s.reporter.ReportError("Could not open backup file: " + path);
+        ErrorLine(s, refusal);
         return false;
     }
-    if (size == 0) {
+    if (content->empty()) {
         Report(s, "Backup file length <= 0");
         return false;
     }
     // A damaged file is refused before anything reaches the device.
-    const std::optional<size_t> records = NvRecordCount(size);
+    const std::optional<size_t> records = NvRecordCount(content->size());
     if (!records) {
         s.reporter.ReportError("backup file size error: " + path);
         return false;
     }
+    const auto* bytes = reinterpret_cast<const uint8_t*>(content->data());
     for (size_t i = 0; i < *records; ++i) {
-        std::array<uint8_t, kNvRecordBytes> bytes{};
-        file.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-        if (file.gcount() != static_cast<std::streamsize>(bytes.size())) {
-            s.reporter.ReportError("Could not read from BIN file: " + path);
-            return false;
-        }
-        const NvRecord record = DecodeNvRecord(bytes);
+        const NvRecord record =
+            DecodeNvRecord(std::span<const uint8_t, kNvRecordBytes>(bytes + i * kNvRecordBytes, kNvRecordBytes));
         // Records follow the saved list; a record past its end is named by
         // its own number.
         const bool listed = i < labels.size() && labels[i].number != -1;

@@ -20,6 +20,7 @@
 #include "link/hdlc_framer.h"
 #include "package/download_options.h"
 #include "platform/clock.h"
+#include "platform/files.h"
 #include "preserve/nv_tables.h"
 
 namespace firmora::preserve {
@@ -51,6 +52,8 @@ struct NvSession {
     core::Reporter& reporter;
     const package::DownloadOptions& options;
     const ProductNvTables& tables;
+    // Reads nv.bak for the restore (never through a link, and bounded).
+    platform::Files& files;
     // nv.bak in the device backup folder.
     std::filesystem::path backupFile;
 };

@@ -318,32 +318,33 @@ int EfsDownloadFile(EfsSession& session, const fs::path& localPath, uint32_t siz
 
 int EfsUploadFile(EfsSession& session, const fs::path& localPath, uint32_t size) {
     Trace(session, "Downloading D030......");
-    std::ifstream in(localPath, std::ios::binary);
-    if (!in) {
+    // The whole copy is read before the first block goes out: a copy that is
+    // no regular file, or is not of its recorded size, is damaged, and
+    // writing what there is would leave a wrong device file.
+    std::string refusal;
+    const std::optional<std::string> content = platform::ReadFileUpTo(session.files, localPath, size, refusal);
+    if (!content) {
         session.reporter.ReportError("Could not open BIN file: " + localPath.string());
+        session.reporter.ReportStatus(refusal, core::kReportError);
         return 1;
     }
+    if (content->size() != size) {
+        session.reporter.ReportError("Could not read from BIN file: " + localPath.string());
+        return 1;
+    }
+    const auto* bytes = reinterpret_cast<const uint8_t*>(content->data());
     const uint32_t blocks = CeilDiv(size, kEfsWriteBlock);
     session.clock.Sleep(kTransferPauseMs);
     Trace(session, "Downloading D031......");
     uint32_t offset = 0;
     uint32_t counted = 0;
-    std::vector<uint8_t> buffer(kEfsWriteBlock);
     while (counted < blocks && Healthy(session)) {
-        const uint32_t want = std::min(kEfsWriteBlock, size - offset);
-        in.read(reinterpret_cast<char*>(buffer.data()), want);
-        const auto got = static_cast<uint32_t>(in.gcount());
-        // A local copy shorter than its recorded size is damaged: writing
-        // what there is would leave a shortened device file.
-        if (got != want) {
-            session.reporter.ReportError("Could not read from BIN file: " + localPath.string());
-            return 1;
-        }
+        const uint32_t length = std::min(kEfsWriteBlock, size - offset);
         ++counted;
-        session.reporter.AddWrittenBytes(got);
+        session.reporter.AddWrittenBytes(length);
         bool written = false;
         for (int attempt = 0; attempt < kWriteBlockAttempts && !written; ++attempt) {
-            written = session.diag.EfsWriteBlock(offset, std::span(buffer).first(got)) == link::EfsResult::Done;
+            written = session.diag.EfsWriteBlock(offset, std::span(bytes + offset, length)) == link::EfsResult::Done;
             if (!written) Trace(session, "Re-Downloading D032......");
         }
         if (!written) {
@@ -352,8 +353,8 @@ int EfsUploadFile(EfsSession& session, const fs::path& localPath, uint32_t size)
                                          std::to_string(CeilDiv(blocks, kBlocksPerProgressStep)));
             return 1;
         }
-        offset += got;
-        if (got < kEfsWriteBlock) break;
+        offset += length;
+        if (length < kEfsWriteBlock) break;
     }
     return Healthy(session) ? 0 : 1;
 }

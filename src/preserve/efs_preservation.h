@@ -19,6 +19,7 @@
 #include "link/diag_commands.h"
 #include "link/hdlc_framer.h"
 #include "platform/clock.h"
+#include "platform/files.h"
 
 namespace firmora::preserve {
 
@@ -28,6 +29,8 @@ struct EfsSession {
     link::HdlcFramer& framer;
     platform::Clock& clock;
     core::Reporter& reporter;
+    // Reads the local copies the restore sends (never through a link, and bounded).
+    platform::Files& files;
 };
 
 inline constexpr size_t kMaxUserDataFiles = 1000;
@@ -93,7 +96,9 @@ void ApplyPartOfEfsPlan(EfsSession& session, const EfsPlan& plan);
 // Reads the open device file of `size` bytes into `localPath`: 0 done,
 // 1 failed (no partial local file is left behind).
 int EfsDownloadFile(EfsSession& session, const std::filesystem::path& localPath, uint32_t size);
-// Writes `size` bytes of `localPath` into the open device file: 0 done, 1 failed.
+// Writes `localPath`, which must be a regular file of exactly `size` bytes,
+// into the open device file: 0 done, 1 failed (nothing sent when the copy is
+// refused or has another size).
 int EfsUploadFile(EfsSession& session, const std::filesystem::path& localPath, uint32_t size);
 // Adds every folder below `path` to `dirList`, depth first: 0 listed,
 // 1 the folder could not be opened, -1 the run is not healthy. A listing

@@ -48,11 +48,7 @@ protected:
         out << std::string(extraBytes, 'x');
     }
     sim::NvData DeviceData(uint16_t item) const { return state.nv().Get(item).data; }
-    void Fresh() {
-        reporter.lines.clear();
-        reporter.status = core::kRunHealthy;
-        reporter.errorCalls = 0;
-    }
+    void Fresh() { reporter.Clear(); }
     bool HasError(const std::string& text) const {
         const auto errors = reporter.Errors();
         return !errors.empty() && errors.front().rfind("ERROR, " + text + ", Error code: ", 0) == 0;
@@ -64,7 +60,7 @@ protected:
                                      {{74, "NV_AUTO_ANSWER_I"}, {3649, "NV_DPA_OR_UPA_I"}, {4994, "V3"},
                                       {1, ""}, {9, "X"}}};
     preserve::DiagNvState nv;
-    preserve::NvSession session{framer, clock, reporter, options, tables, folder.path() / "nv.bak"};
+    preserve::NvSession session{framer, clock, reporter, options, tables, files, folder.path() / "nv.bak"};
 };
 
 TEST_F(DiagNvTest, PrepareNvTablePicksTheListsOfTheProject) {
@@ -241,6 +237,30 @@ TEST_F(DiagNvTest, BackupFileSizeDecidesBeforeAnythingIsWritten) {
     fs::remove(session.backupFile);
     EXPECT_FALSE(preserve::DiagNvRestore(session, nv));
     EXPECT_TRUE(HasError("Could not open backup file: " + path));
+}
+
+TEST_F(DiagNvTest, RestoreRefusesALinkedOrOverlongBackupFileBeforeWritingAnything) {
+    Start(json::object());
+    NvRecord a{300, {}};
+    a.data.fill(0xA5);
+    const std::string path = session.backupFile.string();
+    const fs::path elsewhere = folder.path() / "elsewhere.bak";
+    WriteBackup({a});
+    fs::rename(session.backupFile, elsewhere);
+    fs::create_symlink(elsewhere, session.backupFile);
+    const size_t written = device.writes.size();
+    EXPECT_FALSE(preserve::DiagNvRestore(session, nv));
+    EXPECT_TRUE(HasError("Could not open backup file: " + path));
+    EXPECT_TRUE(reporter.Has(path + " is a symbolic link"));
+
+    // More records than any backup writes.
+    Fresh();
+    fs::remove(session.backupFile);
+    WriteBackup(std::vector<NvRecord>(preserve::kMaxNvTableEntries + 1, a));
+    EXPECT_FALSE(preserve::DiagNvRestore(session, nv));
+    EXPECT_TRUE(HasError("Could not open backup file: " + path));
+    EXPECT_EQ(device.writes.size(), written);
+    EXPECT_NE(DeviceData(300), a.data);
 }
 
 TEST_F(DiagNvTest, AnUnwritableBackupFileFailsTheRun) {

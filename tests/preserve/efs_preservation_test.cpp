@@ -41,7 +41,7 @@ protected:
 
     TestFolder folder{"efs"};
     fs::path backup = folder.path() / "SN[1]";
-    preserve::EfsSession session{diag, framer, clock, reporter};
+    preserve::EfsSession session{diag, framer, clock, reporter, files};
 };
 
 TEST_F(EfsPreservationTest, UserDataSurvivesAWipeByteForByte) {
@@ -104,6 +104,34 @@ TEST_F(EfsPreservationTest, ARestoreOfAFolderNameTooLongToSendFailsWithoutTouchi
     EXPECT_EQ(reporter.Errors().front(), "ERROR, [EFS] Fail to create directory, Error code: 36");
     EXPECT_EQ(clock.TickCount(), start);
     EXPECT_FALSE(state.efs().IsFolder("data"));
+}
+
+TEST_F(EfsPreservationTest, ARestoreSendsNothingOfACopyThatIsNoRegularFileOfItsRecordedSize) {
+    const Bytes content = Pattern(3000, 9);
+    const fs::path real = folder.path() / "real.bin";
+    const fs::path link = folder.path() / "link.bin";
+    std::ofstream(real, std::ios::binary).write(reinterpret_cast<const char*>(content.data()), content.size());
+    fs::create_symlink(real, link);
+    // A copy swapped for a link or a device, or not of its recorded size,
+    // would leave a wrong device file: nothing of it is sent.
+    struct Case { fs::path copy; uint32_t size; const char* error; };
+    const char* refused = "Could not open BIN file: ";
+    for (const Case& c : {Case{link, 3000, refused}, Case{"/dev/zero", 3000, refused}, Case{real, 2999, refused},
+                          Case{real, 3001, "Could not read from BIN file: "}}) {
+        SCOPED_TRACE(c.copy.string() + " " + std::to_string(c.size));
+        Start({});
+        reporter.Clear();
+        preserve::EfsUserData data;
+        data.files = {"/a.bin"};
+        data.localFiles = {c.copy};
+        data.sizes = {c.size};
+        preserve::RestoreUserData(session, data);
+        const std::vector<std::string> errors = reporter.Errors();
+        const std::string expected = "ERROR, " + std::string(c.error) + c.copy.string() + ",";
+        EXPECT_TRUE(!errors.empty() && errors.front().rfind(expected, 0) == 0);
+        EXPECT_EQ(reporter.writtenBytes, 0u);
+        EXPECT_EQ(state.efs().FileContent("a.bin").value_or(Bytes{1}), Bytes{});
+    }
 }
 
 TEST_F(EfsPreservationTest, AFailedReadFailsTheBackupWithoutAShortCopy) {

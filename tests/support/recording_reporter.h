@@ -25,6 +25,13 @@ public:
     std::vector<std::string> Texts() const;
     std::vector<std::string> Errors() const;
     bool Has(const std::string& text) const;
+    // Forgets every line and count: a healthy run again.
+    void Clear() {
+        lines.clear();
+        status.store(core::kRunHealthy);
+        writtenBytes = 0;
+        errorCalls = 0;
+    }
 
     std::vector<Line> lines;
     core::RunStatusWord status{0};

@@ -14,6 +14,7 @@
 #include "link/hdlc_framer.h"
 #include "link/serial_channel.h"
 #include "package/download_options.h"
+#include "platform/std_files.h"
 #include "recording_reporter.h"
 #include "responder_port.h"
 #include "sim/diag_device.h"
@@ -36,6 +37,7 @@ protected:
     FakeSerialPorts ports{clock};
     FakeSerialDevice& device = ports.Device("COM3");
     RecordingReporter reporter;
+    platform::StdFiles files;
     package::DownloadOptions options;
     link::SerialChannel channel{link::ChannelRole::Diagnostic, ports, clock, reporter, options};
     link::HdlcFramer framer{channel, clock, reporter};
