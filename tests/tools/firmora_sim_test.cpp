@@ -16,6 +16,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <mutex>
 #include <random>
 #include <string>
@@ -347,6 +348,90 @@ TEST_F(FirmoraSimTest, ServesTheToolAndTheAndroidClient) {
 
     sim.Signal(SIGTERM);
     EXPECT_EQ(sim.WaitExit(kGenerous), 0);
+}
+
+// The links of --link-dir lead to ports that answer, follow them through a
+// reset, and go when the program ends; a file in their way is refused.
+TEST_F(FirmoraSimTest, KeepsLinksToThePortsPresent) {
+    const fs::path links = folder_.path() / "by-role";
+    std::ofstream(folder_.path() / "taken") << "x";
+    {
+        // A name that is not a link stops the program before anything is served.
+        fs::create_directories(links);
+        std::ofstream(links / "app") << "mine";
+        Child refused({program_.string(), "--scenario", scenario_.string(), "--fastboot-port", "0", "--link-dir",
+                       links.string()});
+        ASSERT_TRUE(refused.running());
+        const std::string output = refused.ReadToEnd(kGenerous);
+        EXPECT_NE(output.find((links / "app").string() + " exists and is not a symbolic link"), std::string::npos)
+            << output;
+        EXPECT_EQ(output.find("port "), std::string::npos) << output;
+        EXPECT_EQ(refused.WaitExit(kGenerous), 2);
+        EXPECT_TRUE(fs::is_regular_file(links / "app"));
+        fs::remove_all(links);
+    }
+
+    Child sim({program_.string(), "--scenario", scenario_.string(), "--fastboot-port", "0", "--time-scale", "10",
+               "--link-dir", links.string()});
+    ASSERT_TRUE(sim.running());
+    // Each link is in place before its port's line.
+    const auto readPorts = [&] {
+        std::map<std::string, std::string> nodes;
+        for (const char* role : {"diag", "app", "at"}) {
+            const auto line = sim.WaitLine(std::string("port ") + role + R"( COM\d+ (/dev/\S+))");
+            if (!line) break;
+            nodes[role] = (*line)[1];
+        }
+        return nodes;
+    };
+    const auto targets = [&] {
+        std::map<std::string, std::string> now;
+        for (const char* role : {"diag", "app", "at"}) {
+            std::error_code error;
+            const fs::path target = fs::read_symlink(links / role, error);
+            if (!error) now[role] = target.string();
+        }
+        return now;
+    };
+    const auto first = readPorts();
+    ASSERT_EQ(first.size(), 3u) << sim.seen();
+    EXPECT_EQ(targets(), first);
+    // A link that still led elsewhere after the reset was not made anew (the
+    // new nodes may be the numbers the removal freed).
+    fs::remove(links / "diag");
+    fs::create_symlink("/dev/null", links / "diag");
+
+    platform::SystemClock clock;
+    testing::RecordingReporter reporter;
+    package::DownloadOptions options;
+    platform::PosixSerialPorts ports;
+    // The tool opens the port through the link, as through /dev/serial/by-id.
+    ports.MapComPort(9, (links / "at").string());
+    {
+        link::SerialChannel at(link::ChannelRole::At, ports, clock, reporter, options);
+        ASSERT_TRUE(at.OpenAtChannel(9));
+        link::AtChannel channel(at, clock, reporter, false);
+        EXPECT_TRUE(channel.AtQuery("ATI\r\n\r\n"));
+        EXPECT_TRUE(channel.AtSendReboot("AT+MVTRESET\r\n\r\n"));
+        EXPECT_TRUE(at.CloseChannel("Warning-at"));
+    }
+    ASSERT_TRUE(sim.WaitLine("removal normal")) << sim.seen();
+    ASSERT_TRUE(sim.WaitLine("arrival normal")) << sim.seen();
+    const auto second = readPorts();
+    ASSERT_EQ(second.size(), 3u) << sim.seen();
+    EXPECT_EQ(targets(), second);
+    {
+        link::SerialChannel at(link::ChannelRole::At, ports, clock, reporter, options);
+        ASSERT_TRUE(at.OpenAtChannel(9));
+        link::AtChannel channel(at, clock, reporter, false);
+        EXPECT_TRUE(channel.AtQuery("ATI\r\n\r\n"));
+        EXPECT_TRUE(at.CloseChannel("Warning-at"));
+    }
+
+    sim.Signal(SIGTERM);
+    EXPECT_EQ(sim.WaitExit(kGenerous), 0);
+    EXPECT_TRUE(targets().empty());
+    EXPECT_TRUE(fs::is_empty(links));
 }
 
 }  // namespace

@@ -28,10 +28,12 @@ constexpr int kExitUsage = 2;
 
 const char kUsage[] =
     "usage: firmora-sim --scenario FILE [--fastboot-port N] [--report FILE] [--time-scale X]\n"
+    "                   [--link-dir DIR]\n"
     "  --scenario FILE     the device to simulate (JSON scenario)\n"
     "  --fastboot-port N   TCP port of the boot loader on 127.0.0.1 (default 5554, 0: any free port)\n"
     "  --report FILE       keep FILE up to date with the identity and the partitions (JSON)\n"
-    "  --time-scale X      run the device's delays X times as fast (default 1)\n";
+    "  --time-scale X      run the device's delays X times as fast (default 1)\n"
+    "  --link-dir DIR      keep DIR/diag, DIR/app and DIR/at linked to the ports present\n";
 
 struct CommandLine {
     std::string scenario;
@@ -89,6 +91,12 @@ std::optional<CommandLine> Parse(int argc, char** argv) {
                 return std::nullopt;
             }
             line.options.timeScale = *scale;
+        } else if (arg == "--link-dir") {
+            if (value.empty()) {
+                std::cerr << "firmora-sim: --link-dir takes a folder\n";
+                return std::nullopt;
+            }
+            line.options.linkDir = value;
         } else {
             std::cerr << "firmora-sim: unknown argument " << arg << "\n";
             return std::nullopt;
@@ -143,6 +151,9 @@ int main(int argc, char** argv) {
         runner.Start();
         runner.Run(stopFd);
         runner.Stop();
+    } catch (const firmora::simtool::LinkDirError& e) {
+        std::cerr << "firmora-sim: " << e.what() << "\n";
+        status = kExitUsage;
     } catch (const std::exception& e) {
         std::cerr << "firmora-sim: " << e.what() << "\n";
         status = kExitFailed;

@@ -126,6 +126,8 @@ SimRunner::SimRunner(const sim::Scenario& scenario, RunnerOptions options, std::
       out_(out),
       scheduler_(modemLock_, options_.timeScale),
       modem_(scenario, scheduler_) {
+    // First, so that a refusal leaves nothing to undo.
+    if (!options_.linkDir.empty()) links_ = std::make_unique<LinkKeeper>(options_.linkDir);
     int pipeFds[2];
     if (::pipe2(pipeFds, O_NONBLOCK | O_CLOEXEC) != 0)
         throw std::system_error(errno, std::generic_category(), "pipe2");
@@ -214,6 +216,7 @@ void SimRunner::Stop() {
     {
         std::lock_guard<std::mutex> lock(modemLock_);
         for (auto& [role, slot] : ports_) {
+            if (links_) links_->Left(role);
             if (!slot.bridge) continue;
             slot.bridge->Hangup();
             std::lock_guard<std::mutex> events(eventLock_);
@@ -227,7 +230,10 @@ void SimRunner::Stop() {
 
 void SimRunner::OnBusEvent(const sim::BusEvent& event) {
     const bool arrival = event.kind == sim::BusEvent::Kind::Arrival;
-    Emit(std::string(arrival ? "arrival " : "removal ") + sim::ToString(event.personality));
+    const std::string line = std::string(arrival ? "arrival " : "removal ") + sim::ToString(event.personality);
+    // A removal is printed once its ports (and their links) are gone, an
+    // arrival before its ports' lines.
+    if (arrival) Emit(line);
     for (const sim::PortInfo& port : event.ports) {
         if (arrival) {
             OpenPort(port);
@@ -235,6 +241,7 @@ void SimRunner::OnBusEvent(const sim::BusEvent& event) {
             RetirePort(port.role);
         }
     }
+    if (!arrival) Emit(line);
     if (arrival && event.personality == sim::Personality::Bootloader)
         Emit("fastboot tcp:127.0.0.1:" + std::to_string(fastbootPort_));
     LookForChanges();
@@ -257,6 +264,7 @@ void SimRunner::OpenPort(const sim::PortInfo& port) {
         });
         const std::string line =
             "port " + sim::ToString(role) + " COM" + std::to_string(port.comNumber) + " " + bridge->devicePath();
+        if (links_) links_->Arrived(role, bridge->devicePath());
         ports_[role] = Slot{std::move(bridge), generation};
         Emit(line);
     } catch (const std::exception& e) {
@@ -268,6 +276,7 @@ void SimRunner::OpenPort(const sim::PortInfo& port) {
 void SimRunner::RetirePort(sim::PortRole role) {
     const auto slot = ports_.find(role);
     if (slot == ports_.end()) return;
+    if (links_) links_->Left(role);
     if (slot->second.bridge) {
         // The hang-up happens now; joining its thread waits for Flush.
         slot->second.bridge->Hangup();

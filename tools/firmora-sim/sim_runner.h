@@ -12,6 +12,9 @@
 //   removal normal / arrival bootloader
 //   flash boot size 4096 xxh3 <16 hex digits>, erase modem size 0 xxh3 ...
 //   ready                             the start-up lines are complete
+//
+// With a link folder, DIR/diag, DIR/app and DIR/at follow the ports present
+// (see LinkKeeper); each link is in place before its port's line is printed.
 
 #include <cstddef>
 #include <cstdint>
@@ -23,6 +26,7 @@
 #include <string>
 #include <vector>
 
+#include "firmora-sim/link_keeper.h"
 #include "firmora-sim/pty_bridge.h"
 #include "firmora-sim/realtime_scheduler.h"
 #include "sim/partition_store.h"
@@ -36,10 +40,12 @@ struct RunnerOptions {
     uint16_t fastbootPort = 5554;  // 0: any free port
     std::string reportPath;        // empty: no report file
     double timeScale = 1.0;
+    std::string linkDir;           // empty: no links to the ports
 };
 
 class SimRunner {
 public:
+    // Throws LinkDirError when the link folder cannot be used.
     SimRunner(const sim::Scenario& scenario, RunnerOptions options, std::ostream& out);
     ~SimRunner();
     SimRunner(const SimRunner&) = delete;
@@ -94,6 +100,7 @@ private:
 
     // Guarded by modemLock_.
     std::map<sim::PortRole, Slot> ports_;
+    std::unique_ptr<LinkKeeper> links_;  // null without a link folder
     uint64_t nextGeneration_ = 1;
     std::map<std::string, sim::Partition> seenPartitions_;
     size_t commandsSeen_ = 0;      // entries of the modem's command log looked at
