@@ -173,15 +173,32 @@ std::vector<std::pair<std::string, const std::string*>> ValuesToWrite(const AtPa
     return values;
 }
 
-// A line break in a value would end its command early and let the rest run
-// as commands of their own; no control character belongs in a value.
-std::optional<std::string> KeyWithControlCharacter(const AtParameters& p, const package::DownloadOptions& o) {
+// Why a value must not go onto the AT port, or nullopt when it may. A line
+// break would end its command early and let the rest run as commands of
+// their own; so would a semicolon outside a quoted string (it joins
+// commands on one line), and a quote of the value's own can move the
+// string's end to where such a semicolon stands.
+std::optional<std::string> UnsafeToSend(std::string_view value) {
+    const bool control = std::any_of(value.begin(), value.end(), [](char c) {
+        const auto byte = static_cast<unsigned char>(c);
+        return byte < 0x20 || byte == 0x7F;
+    });
+    if (control) return "a line break or another control character";
+    bool quoted = false;
+    for (const char c : value) {
+        if (c == '"') quoted = !quoted;
+        if (c == ';' && !quoted) return "a semicolon that would start another command";
+    }
+    if (quoted) return "a quote without its end";
+    return std::nullopt;
+}
+
+// The first value the restore would write that must not reach the port:
+// its at.bak key and why.
+std::optional<std::pair<std::string, std::string>> UnsafeValue(const AtParameters& p,
+                                                               const package::DownloadOptions& o) {
     for (const auto& [key, value] : ValuesToWrite(p, o)) {
-        const bool control = std::any_of(value->begin(), value->end(), [](char c) {
-            const auto byte = static_cast<unsigned char>(c);
-            return byte < 0x20 || byte == 0x7F;
-        });
-        if (control) return key;
+        if (std::optional<std::string> why = UnsafeToSend(*value)) return std::make_pair(key, std::move(*why));
     }
     return std::nullopt;
 }
@@ -335,9 +352,8 @@ bool RestoreAtParameters(AtSession& s, const AtParameters& held, const std::file
         return false;
     }
     const AtParameters& p = saved->params;
-    if (const std::optional<std::string> key = KeyWithControlCharacter(p, o)) {
-        s.reporter.ReportError("The saved " + *key +
-                               " holds a line break or another control character; nothing was restored");
+    if (const auto unsafe = UnsafeValue(p, o)) {
+        s.reporter.ReportError("The saved " + unsafe->first + " holds " + unsafe->second + "; nothing was restored");
         return false;
     }
     if (!s.port.IsOpen()) {

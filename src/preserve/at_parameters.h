@@ -76,8 +76,8 @@ bool ReadIdentity(AtSession& session, AtParameters& params);
 // then the configured network lock and the product-specific values. False
 // at the first write that must stop the restore (reported as it happens).
 // Nothing is written when the file cannot be read or any value to write
-// holds a control character (a line break would smuggle commands onto the
-// port). A flagged value the file does not hold fails the run and is not
+// holds a control character, a semicolon outside a quoted string or an
+// unended quote (each would let the rest run as a command of its own). A flagged value the file does not hold fails the run and is not
 // written; the restore stops or goes on as a failed write of it would.
 bool RestoreAtParameters(AtSession& session, const AtParameters& params,
                          const std::filesystem::path& backupFile);

@@ -276,6 +276,57 @@ TEST_F(AtPreserveTest, AValueWithAControlCharacterStopsTheRestoreBeforeAnyWrite)
     }
 }
 
+
+// Without any control character a value can still chain commands: a quote
+// of its own ends the string early and a semicolon starts the next command
+// on the same line.
+TEST_F(AtPreserveTest, AValueThatWouldChainAnotherCommandStopsTheRestoreBeforeAnyWrite) {
+    AtParameters params;
+    std::string saved;
+    ASSERT_NO_FATAL_FAILURE(BackUp(params, saved));
+    const size_t before = responder->CommandLog().size();
+
+    const auto replaceSn = [&](const std::string& value) {
+        std::string text = saved;
+        const size_t start = text.find("\nSN=") + 4;
+        text.replace(start, text.find("\r\n", start) - start, value);
+        ASSERT_TRUE(testing::WriteTestFile(bak, text));
+    };
+    struct Case {
+        std::string key;
+        std::string why;
+        std::function<void(AtParameters&)> spoil;
+    };
+    const std::vector<Case> cases = {
+        {"SN", "a semicolon that would start another command",
+         [&](AtParameters&) { replaceSn("FM9X15A0012345\";+CFUN=4;+MVTSN=1,5,\"X"); }},
+        {"SN", "a quote without its end", [&](AtParameters&) { replaceSn("FM9X15\"A0012345"); }},
+        {"APN2", "a semicolon that would start another command",
+         [&](AtParameters& held) { held.apns[1] = "2,\"IP\",\"internet\";+CFUN=4"; }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.key + ": " + c.why);
+        ASSERT_TRUE(testing::WriteTestFile(bak, saved));
+        AtParameters held = params;
+        reporter.lines.clear();
+        reporter.status = core::kRunHealthy;
+        c.spoil(held);
+
+        EXPECT_FALSE(RestoreAtParameters(session, held, bak));
+        ASSERT_EQ(reporter.Errors().size(), 1u);
+        EXPECT_NE(reporter.Errors()[0].find("The saved " + c.key + " holds " + c.why), std::string::npos)
+            << reporter.Errors()[0];
+        EXPECT_EQ(responder->CommandLog().size(), before);
+        EXPECT_EQ(state.cfun, 1);
+    }
+
+    // A semicolon inside a quoted string is text, and goes back as it was saved.
+    ASSERT_TRUE(testing::WriteTestFile(bak, saved));
+    replaceSn("SN;0012345");
+    reporter.lines.clear();
+    reporter.status = core::kRunHealthy;
+    EXPECT_TRUE(RestoreAtParameters(session, params, bak)) << reporter.Errors().size();
+}
 TEST_F(AtPreserveTest, TheNetworkLockComesFromTheConfiguration) {
     Start();
     ASSERT_TRUE(testing::WriteTestFile(bak, ""));
