@@ -114,9 +114,18 @@ int EnumDirs(EfsSession& session, std::string path, std::vector<std::string>& di
                           entry = link::ParseEfsReadDirReply(reply);
                           return entry.has_value();
                       });
+        // No answer is no end: what follows was never listed.
+        if (!entry) {
+            if (Healthy(session)) {
+                NoteCut(session, warnings,
+                        "the device stopped answering, the listing of " + path + " may be incomplete");
+            }
+            cut = false;  // noted already
+            break;
+        }
         // Devices mark the end of a listing differently: an entry without a
         // name, or a plain entry with a folder mode.
-        if (!entry || (entry->dirHandle & 0xFF) != link::kEfsDirHandle || entry->name.empty()) {
+        if ((entry->dirHandle & 0xFF) != link::kEfsDirHandle || entry->name.empty()) {
             cut = false;
             break;
         }

@@ -636,6 +636,18 @@ TEST_F(DeviceBackupTest, AFolderListingCutShortIsAWarningInTheRunAndTheManifest)
     const std::optional<BackupManifest> manifest = Load(folder, error);
     ASSERT_TRUE(manifest) << error;
     EXPECT_EQ(manifest->warnings, std::vector<std::string>{warning});
+
+    // A device that stops answering in the middle of a listing has not ended it.
+    Plug({{"efs", {{"files", {{"data/few/a", {{"size", 1}}}}}}}, {"diag", {{"noAnswerEfs", {"readdir"}}}}});
+    options.UserDataDirList = {"/data/few"};
+    const std::string silence = "the device stopped answering, the listing of data/few may be incomplete";
+    StartNewRun();
+    const fs::path few = work.path() / "few";
+    ASSERT_TRUE(Backup(few)) << Failure();
+    EXPECT_TRUE(reporter.Has("Warning: " + silence));
+    const std::optional<BackupManifest> partial = Load(few, error);
+    ASSERT_TRUE(partial) << error;
+    EXPECT_EQ(partial->warnings, std::vector<std::string>{silence});
 }
 
 TEST_F(DeviceBackupTest, BackupLeavesAFolderInUseAloneAndNoManifestAfterAFailedStep) {
