@@ -12,7 +12,6 @@
 #include <string_view>
 #include <vector>
 
-
 namespace firmora::link {
 
 inline constexpr uint8_t kDiagSubsystemCommand = 0x4B;

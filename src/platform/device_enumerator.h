@@ -1,7 +1,9 @@
 #pragma once
 // Device enumeration seam: what the tool asks the system about attached
-// devices. On Windows: SetupAPI and the SerialComm map; on POSIX: libudev;
-// under simulation: the virtual modems present.
+// devices (the serial ports with their names and roles, the fastboot and USB
+// boot interfaces, arrivals and removals). Implemented today over the
+// virtual modems present (SimPlatform); a host implementation would ask the
+// system's device tree.
 
 #include <functional>
 #include <memory>
