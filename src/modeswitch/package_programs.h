@@ -1,0 +1,31 @@
+#pragma once
+// The package's helper programs, started from the working folder without
+// arguments: the mode switch (Swivlet.exe), which makes a device that shows
+// only its CD-ROM show its modem ports, and the reset program
+// (Rebootle.exe), which resets the modem and leaves its result code in
+// [Project] ExecuteRebootle of the Config.ini beside it.
+
+#include <filesystem>
+
+#include "core/reporter.h"
+#include "platform/clock.h"
+#include "platform/files.h"
+#include "platform/processes.h"
+
+namespace firmora::modeswitch {
+
+inline constexpr const char* kSwivletProgram = "Swivlet.exe";
+inline constexpr const char* kRebootleProgram = "Rebootle.exe";
+inline constexpr const char* kDrivletProgram = "Drivlet.exe";
+
+// Starts the mode switch and returns at once; a failed start is silent (the
+// callers notice the ports that stay missing).
+void RunSwivlet(platform::Processes& processes, const std::filesystem::path& workingFolder);
+
+// Runs the reset program up to three times until it leaves "100"; any other
+// code is the run's failure with its text. An empty `workingFolder` (no
+// temporary folder) fails with "Could not get temp dir path".
+bool RunRebootle(platform::Processes& processes, platform::Clock& clock, platform::Files& files,
+                 core::Reporter& reporter, const std::filesystem::path& workingFolder);
+
+}  // namespace firmora::modeswitch
