@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <filesystem>
 
 #include "platform/last_error.h"
 #include "platform/posix/libusb_device_path.h"
@@ -24,6 +25,11 @@ ExplicitDeviceEnumerator::ExplicitDeviceEnumerator(PosixSerialPorts& serialPorts
     : serialPorts_(serialPorts), fastboot_(std::move(ports.fastboot)), pollInterval_(pollInterval) {
     const auto add = [this](int number, const char* role, std::string path) {
         if (path.empty()) return;
+        // Made absolute against today's working folder (links are kept as
+        // links): a COM mapping must not depend on where the tool runs later.
+        std::error_code error;
+        const std::filesystem::path absolute = std::filesystem::absolute(path, error);
+        if (!error) path = absolute.string();
         serialPorts_.MapComPort(number, path);
         const bool present = Present(path);
         named_.push_back({number, role, std::move(path), present});
