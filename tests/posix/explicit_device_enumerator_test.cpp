@@ -91,8 +91,8 @@ TEST_F(ExplicitPortsTest, AResetTakesThePortsAwayAndTheSameLinksBringThemBack) {
     auto diag = std::make_unique<PtyPair>();
     auto at = std::make_unique<PtyPair>();
     PosixSerialPorts serialPorts;
+    ChangeEvents events;  // outlives the thread that feeds it
     ExplicitDeviceEnumerator devices(serialPorts, {Link("diag", *diag), Link("at", *at), "", ""}, 5ms);
-    ChangeEvents events;
     devices.SetChangeHandler(events.Handler());
 
     // The modem resets: its ttys and their links go.
