@@ -78,6 +78,7 @@ TEST_F(ExplicitPortsTest, PresentsExactlyTheNamedPortsWithRolesTheScanClassifies
         ASSERT_NE(relative.front(), '/');
         ExplicitDeviceEnumerator devices(serialPorts, {"", relative, "", ""});
         EXPECT_EQ(devices.SerialPortNames(), (std::vector<std::string>{"COM5"}));
+        EXPECT_EQ(devices.ComNameOf(relative), "COM5");
         const auto mapped = serialPorts.DevicePathFor("COM5");
         ASSERT_TRUE(mapped && mapped->front() == '/');
         EXPECT_EQ(fs::path(*mapped).lexically_normal(), folder_ / "at");

@@ -59,7 +59,8 @@ public:
     ExplicitDeviceEnumerator(const ExplicitDeviceEnumerator&) = delete;
     ExplicitDeviceEnumerator& operator=(const ExplicitDeviceEnumerator&) = delete;
 
-    // The COM name a named path got ("COM5"); nullopt when no port has that path.
+    // The COM name a named path got ("COM5"), the path as it was named;
+    // nullopt when no port has that path.
     std::optional<std::string> ComNameOf(const std::string& path) const;
     // The sysfs path of the USB device behind a named port ("COM5"), for
     // ModemManager's InhibitDevice; nullopt when the port is not there or
