@@ -1,0 +1,31 @@
+#pragma once
+// What the package's helper programs (the mode switch, the reset program,
+// the driver installer) share: the modems they look for, the Config.ini
+// beside the program, and the result values they leave in it.
+
+#include <array>
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+#include "platform/files.h"
+
+namespace firmora::programs {
+
+// USB vendor ids of the modems the tool serves, as sysfs writes them.
+inline constexpr std::array<std::string_view, 3> kModemVendorIds = {"1c9e", "11f6", "05c6"};
+
+// True for one of kModemVendorIds, in either case.
+bool IsModemVendor(std::string_view vendorId);
+
+// The Config.ini in `programFolder`.
+std::filesystem::path ConfigBeside(const std::filesystem::path& programFolder);
+
+// Sets `section` `key` = `value` in an existing Config.ini, every other line
+// kept, the file replaced atomically. A missing Config.ini is not created (a
+// program run by hand from the installation folder leaves it as it was).
+// False when the file is missing or cannot be replaced.
+bool WriteResult(platform::Files& files, const std::filesystem::path& config, std::string_view section,
+                 std::string_view key, std::string_view value);
+
+}  // namespace firmora::programs
