@@ -13,6 +13,7 @@
 #include "package-programs/rules_install.h"
 #include "package-programs/scsi_command.h"
 #include "platform/posix/posix_files.h"
+#include "platform/posix/posix_paths.h"
 #include "platform/posix/posix_processes.h"
 #include "test_files.h"
 #include "test_folder.h"
@@ -193,6 +194,21 @@ TEST_F(ProgramFilesTest, TheResetProgramStartedWithoutArgumentsReportsNoModemPor
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     EXPECT_EQ(ReadTestFile(config_), "[Project]\r\nExecuteRebootle=-1\r\n");
+}
+
+TEST_F(ProgramFilesTest, ASecondResetProgramLeavesTheFirstOnesResultAlone) {
+    fs::copy_file(simtool::ProgramBeside("firmora-rebootle"), folder_.path() / "Rebootle.exe");
+    ASSERT_TRUE(WriteTestFile(config_, "[Project]\r\nExecuteRebootle=100\r\n"));
+    platform::PosixPaths paths;
+    platform::PosixProcesses processes(paths.TempFolder());
+    bool existed = true;
+    const auto first = processes.CreateNamedLock("firmora-rebootle", existed);
+    ASSERT_FALSE(existed) << "a reset program is running";
+
+    simtool::Child second({(folder_.path() / "Rebootle.exe").string()});
+    second.ReadToEnd(std::chrono::seconds(30));
+    EXPECT_EQ(second.WaitExit(std::chrono::seconds(30)), 6);
+    EXPECT_EQ(ReadTestFile(config_), "[Project]\r\nExecuteRebootle=100\r\n");
 }
 
 TEST_F(ProgramFilesTest, TheModeSwitchNeedsAValidCommandAndACdrom) {

@@ -8,8 +8,10 @@
 namespace firmora::programs {
 namespace {
 
-constexpr uint32_t kProbeMs = 2000;
-constexpr uint32_t kResetReplyMs = 5000;
+// The tool reads the result 7 s after the start: four silent ports and an
+// unanswered reset still fit.
+constexpr uint32_t kProbeMs = 700;
+constexpr uint32_t kResetReplyMs = 3000;
 constexpr uint32_t kReadWaitMs = 100;
 
 enum class Reply { Ok, Error, Silent, Gone, ReadFailed };

@@ -27,8 +27,8 @@ enum class ResetResult {
 const char* ResetResultCode(ResetResult result);
 
 // Tries the candidates (device nodes, the likeliest AT port first) in order:
-// the first that answers "AT\r\n" with OK within 2 s is the AT port, and
-// "AT+MVTRESET\r\n" goes to it, judged within 5 s. `log` gets one line per
+// the first that answers "AT\r\n" with OK within 0.7 s is the AT port, and
+// "AT+MVTRESET\r\n" goes to it, judged within 3 s. `log` gets one line per
 // step for the program's standard error.
 ResetResult ResetModem(platform::SerialPorts& ports, platform::Clock& clock,
                        const std::vector<std::string>& candidates, std::vector<std::string>& log);

@@ -5,8 +5,13 @@
 // beside it: "100" reset, "-1" no modem port, "0" the port could not be
 // opened or written, "-2" the modem refused the reset or did not answer.
 //
+// One runs at a time: the tool starts the program again when it has not
+// answered within 7 s, and a second one must not write over the first one's
+// result, so it ends at once, writing nothing.
+//
 // Exit codes: 0 reset, 2 no modem port, 3 could not execute, 4 failed,
-// 5 the result could not be written (no Config.ini beside the program).
+// 5 the result could not be written (no Config.ini beside the program),
+// 6 another reset program is running.
 
 #include <iostream>
 
@@ -15,6 +20,7 @@
 #include "package-programs/program_config.h"
 #include "platform/posix/posix_files.h"
 #include "platform/posix/posix_paths.h"
+#include "platform/posix/posix_processes.h"
 #include "platform/posix/posix_serial_ports.h"
 #include "platform/posix/system_clock.h"
 
@@ -25,6 +31,15 @@ int main() {
     firmora::platform::PosixFiles files;
     firmora::platform::PosixSerialPorts ports;
     firmora::platform::SystemClock clock;
+
+    firmora::platform::PosixProcesses processes(paths.TempFolder());
+    bool another = false;
+    const std::unique_ptr<firmora::platform::NamedLock> single =
+        processes.CreateNamedLock("firmora-rebootle", another);
+    if (another) {
+        std::cerr << "firmora-rebootle: another reset program is running\n";
+        return 6;
+    }
 
     std::vector<std::string> log;
     const ResetResult result = programs::ResetModem(ports, clock, programs::ModemAtPortCandidates(), log);
