@@ -74,6 +74,20 @@ TEST(ScsiCommandTest, JudgesOnlyTheStatusOfOurOwnCommand) {
     EXPECT_EQ(judge(shortStatus), CommandStatus::Invalid);
 }
 
+TEST(ScsiCommandTest, ANamedNodeOnlyPicksAmongTheModemsOwnNodes) {
+    using Nodes = std::vector<std::string>;
+    Nodes nodes = {"/dev/sg2", "/dev/sr0"};
+    EXPECT_TRUE(PickNamedNode(nodes, "USBSTOR\\CdRom&Ven_X&Prod_Y\\7&1"));  // not a node: all stay
+    EXPECT_EQ(nodes, (Nodes{"/dev/sg2", "/dev/sr0"}));
+    EXPECT_TRUE(PickNamedNode(nodes, "/dev/sr0"));
+    EXPECT_EQ(nodes, Nodes{"/dev/sr0"});
+    // A disk, or any node not of the modem, never receives the command.
+    nodes = {"/dev/sg2"};
+    EXPECT_FALSE(PickNamedNode(nodes, "/dev/sda"));
+    nodes = {};
+    EXPECT_FALSE(PickNamedNode(nodes, "/dev/sg0"));
+}
+
 class ModemResetTest : public ::testing::Test {
 protected:
     // A port that answers "AT" with OK and the reset with `resetReply`.
@@ -222,6 +236,9 @@ TEST_F(ProgramFilesTest, TheModeSwitchNeedsAValidCommandAndACdrom) {
     EXPECT_EQ(run(), 1);  // no Config.ini
     ASSERT_TRUE(WriteTestFile(config_, "[SHIFTDEVICE]\r\nSCSICMD=06,f5,zz\r\n"));
     EXPECT_EQ(run(), 1);
+    // A node that is not a modem's CD-ROM is refused before anything is sent.
+    ASSERT_TRUE(WriteTestFile(config_, "[SHIFTDEVICE]\r\nSCSICMD=00,00,00,00,00,00\r\nSCSIDEVICE=/dev/null\r\n"));
+    EXPECT_EQ(run(), 2);
 
     if (!ModemCdromNodes().empty()) GTEST_SKIP() << "a modem's CD-ROM is attached";
     // TEST UNIT READY: harmless should a driverless modem CD-ROM be on the bus after all.

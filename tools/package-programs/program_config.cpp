@@ -15,6 +15,13 @@ bool IsModemVendor(std::string_view vendorId) {
     });
 }
 
+bool PickNamedNode(std::vector<std::string>& nodes, const std::string& named) {
+    if (named.rfind("/dev/", 0) != 0) return true;
+    if (std::find(nodes.begin(), nodes.end(), named) == nodes.end()) return false;
+    nodes = {named};
+    return true;
+}
+
 std::filesystem::path ConfigBeside(const std::filesystem::path& programFolder) {
     return programFolder / "Config.ini";
 }

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/files.h"
 
@@ -17,6 +18,11 @@ inline constexpr std::array<std::string_view, 3> kModemVendorIds = {"1c9e", "11f
 
 // True for one of kModemVendorIds, in either case.
 bool IsModemVendor(std::string_view vendorId);
+
+// Narrows `nodes` (those of a known modem) to the one `named` when it names a
+// device node ("/dev/..."); any other text leaves them as they are. False when
+// `named` is a node that is not among them.
+bool PickNamedNode(std::vector<std::string>& nodes, const std::string& named);
 
 // The Config.ini in `programFolder`.
 std::filesystem::path ConfigBeside(const std::filesystem::path& programFolder);

@@ -1,11 +1,13 @@
 // firmora-swivlet: started without arguments, sends the SCSI command of
 // [SHIFTDEVICE] SCSICMD in the Config.ini beside it to the modem's virtual
-// CD-ROM, which then shows its modem ports. The CD-ROM is [SHIFTDEVICE]
-// SCSIDEVICE when that names a device node, else found through udev; without
-// a node the command goes over USB as a mass-storage command block.
+// CD-ROM, which then shows its modem ports. The CD-ROM is found through udev;
+// [SHIFTDEVICE] SCSIDEVICE, when it names a device node, picks one of those
+// nodes and is refused when it is none of them, so that no Config.ini can aim
+// a command at a disk. Without a node the command goes over USB as a
+// mass-storage command block.
 //
 // Exit codes: 0 sent (accepted, or the device left the bus in answer),
-// 1 no valid SCSICMD, 2 no CD-ROM of a known modem, 3 it could not be sent,
+// 1 no valid SCSICMD, 2 no CD-ROM of a known modem (or SCSIDEVICE names another node), 3 it could not be sent,
 // 4 the device refused it.
 
 #include <iostream>
@@ -48,8 +50,11 @@ int main() {
     }
 
     const std::string named = document.GetString("SHIFTDEVICE", "SCSIDEVICE", "");
-    const std::vector<std::string> nodes =
-        named.rfind("/dev/", 0) == 0 ? std::vector<std::string>{named} : programs::ModemCdromNodes();
+    std::vector<std::string> nodes = programs::ModemCdromNodes();
+    if (!programs::PickNamedNode(nodes, named)) {
+        std::cerr << "firmora-swivlet: [SHIFTDEVICE] SCSIDEVICE " << named << " is no CD-ROM of a known modem\n";
+        return 2;
+    }
     SendOutcome outcome = SendOutcome::NoDevice;
     std::string detail;
     for (const std::string& node : nodes) {
