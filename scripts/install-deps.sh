@@ -6,7 +6,7 @@ packages=(
   libgtest-dev libgmock-dev
   nlohmann-json3-dev libxxhash-dev libusb-1.0-0-dev
   fastboot
-  libsystemd-dev libudev-dev python3-dbus python3-dbusmock dbus-daemon
+  libsystemd-dev libudev-dev python3-dbus python3-dbusmock dbus-daemon umockdev libumockdev-dev
 )
 missing=()
 for p in "${packages[@]}"; do
