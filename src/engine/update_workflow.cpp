@@ -312,8 +312,33 @@ std::string BackupFolderNameOf(const preserve::AtParameters& identity) {
                             keptMeid.empty() ? nullptr : &keptMeid);
 }
 
+// An earlier run for this device that did not pass left its backup under
+// the same name, and it may be the only copy of what that run's download
+// wiped: it is kept beside, as "<name>-1" (or the next free number).
+bool KeepEarlierBackup(const fs::path& folder, fs::path& keptAs) {
+    if (IsFreshBackupFolder(folder)) return true;
+    constexpr int kMaxKeptBackups = 1000;
+    for (int n = 1; n <= kMaxKeptBackups; ++n) {
+        fs::path aside = folder;
+        aside += "-" + std::to_string(n);
+        std::error_code ec;
+        if (fs::symlink_status(aside, ec).type() != fs::file_type::not_found) continue;
+        fs::rename(folder, aside, ec);
+        if (ec) return false;
+        keptAs = aside;
+        return true;
+    }
+    return false;
+}
+
 Workflow::Flow Workflow::MakeBackupFolder(const preserve::AtParameters& identity) {
     const fs::path folder = settings_.backupRoot / BackupFolderNameOf(identity);
+    fs::path keptAs;
+    if (!KeepEarlierBackup(folder, keptAs)) {
+        Fail("Could not keep the earlier backup " + folder.string());
+        return Flow::EndNow;
+    }
+    if (!keptAs.empty()) Report("The earlier backup of this device is kept as " + keptAs.string());
     if (!preserve::CreateFolderPath(reporter_, folder / kEfsFolder)) return Flow::EndNow;
     backupFolder_ = folder;
     services_.clock.Sleep(kFolderSettleMs);

@@ -217,6 +217,22 @@ TEST_F(Workflow, GpioOfAnotherBoardEndsTheRunAtOnce) {
     for (const std::string& line : RunCommands()) EXPECT_EQ(line.find("sys_reboot"), std::string::npos) << line;
 }
 
+// The backup an earlier run of this device left behind is never
+// overwritten: it may hold what that run's download wiped.
+TEST_F(Workflow, EarlierBackupOfTheDeviceIsKeptBeside) {
+    Plug();
+    const fs::path earlier = backupRoot / "SN[FM9X15A0012345]IMEI[353456789012348]";
+    fs::create_directories(earlier / "EFS");
+    std::ofstream(earlier / "at.bak") << "[Data]\nIMEI=353456789012348\n";
+    RunOnce();
+    EXPECT_TRUE(worker->Passed()) << (view.Failures().empty() ? "" : view.Failures()[0]);
+    EXPECT_TRUE(view.Has("The earlier backup of this device is kept as " + earlier.string() + "-1"));
+    EXPECT_FALSE(fs::exists(earlier));
+    std::ifstream kept(earlier.string() + "-1/at.bak");
+    const std::string text((std::istreambuf_iterator<char>(kept)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(text, "[Data]\nIMEI=353456789012348\n");
+}
+
 TEST(BackupFolderName, LeavesOutIdentitiesWithTenZerosAndKeepsDeviceTextOneFolderDeep) {
     const std::string imei = "356938035643809";
     const std::string meid = "A1000012345678";
