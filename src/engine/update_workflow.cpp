@@ -591,7 +591,7 @@ Workflow::Flow Workflow::ResetAndRestore() {
 void Workflow::Close() {
     if (links_.diag.IsOpen()) {
         links_.diag.CloseChannel("Warning-7");
-        if (run_.Stopped()) Report("COMM Closed");
+        if (run_.Stopped()) run_.Report("COMM Closed", core::kReportError);
     }
     if (links_.at.IsOpen()) {
         if (Project() == package::kProjectRA66_51 || Project() == package::kProjectZP200) {
