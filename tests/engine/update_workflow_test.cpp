@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "engine/device_backup.h"
+#include "package/project_table.h"
 #include "recording_reporter.h"
 #include "worker_fixture.h"
 
@@ -231,6 +232,19 @@ TEST_F(Workflow, EarlierBackupOfTheDeviceIsKeptBeside) {
     std::ifstream kept(earlier.string() + "-1/at.bak");
     const std::string text((std::istreambuf_iterator<char>(kept)), std::istreambuf_iterator<char>());
     EXPECT_EQ(text, "[Data]\nIMEI=353456789012348\n");
+}
+
+// The products that show the device's version read it before the AT
+// channel closes, and power the device off after the download.
+TEST_F(Workflow, VersionLabelProductShowsTheFirmwareVersionAtTheEnd) {
+    Plug();
+    options.ProjectIndex = package::kProjectRA66_51;
+    RunOnce();
+    EXPECT_TRUE(worker->Passed()) << (view.Failures().empty() ? "" : view.Failures()[0]);
+    EXPECT_TRUE(InOrder(RunCommands(), {"FASTBOOT: reboot", "DIAG: 11", "AT: AT+CGMR"}));
+    ASSERT_EQ(window->versions.size(), 1u);
+    // The device answers "MDM9X15-VQA0012-V2.0.2"; the version is taken from "VQA" on.
+    EXPECT_EQ(window->versions[0], "Version:VQA0012-V2.0.2");
 }
 
 TEST(BackupFolderName, LeavesOutIdentitiesWithTenZerosAndKeepsDeviceTextOneFolderDeep) {
