@@ -205,9 +205,9 @@ bool Workflow::EnsureDiagOpen() {
     return false;
 }
 
-// The diagnostic library. One that cannot be loaded leaves nothing the run can do; the
-// box tells the user, and the run ends as failed so that no caller takes the
-// silence for success.
+// The diagnostic library. One that cannot be loaded leaves nothing the run
+// can do: the box tells the user, and the run ends as failed so that no
+// caller takes the silence for success.
 Workflow::Flow Workflow::LoadLibrary() {
     Report((settings_.packageFolder / link::QlibApi::kLibraryFileName).string());
     qlib_ = link::QlibApi::LoadOrWarn(settings_.packageFolder, services_.serialPorts, services_.clock,
