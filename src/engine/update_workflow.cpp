@@ -188,7 +188,8 @@ bool Workflow::RunsResetAndRestore() const {
 }
 
 bool Workflow::NeedsDiagBeforeDownload() const {
-    const bool diagNvBackup = options_.bBackup && ChooseNvMechanism(options_) != NvMechanism::Library;
+    const bool backup = options_.bBackup || options_.bBackupUserData;
+    const bool diagNvBackup = backup && ChooseNvMechanism(options_) != NvMechanism::Library;
     return options_.PlatformName != 255 || diagNvBackup || options_.bBackupUserData || options_.bPartOfEFS;
 }
 
@@ -348,7 +349,6 @@ Workflow::Flow Workflow::MakeBackupFolder(const preserve::AtParameters& identity
 
 // The NV items, by the project's mechanism.
 void Workflow::BackupNv() {
-    if (!options_.bBackup) return;
     switch (ChooseNvMechanism(options_)) {
         case NvMechanism::DiagVendor: {
             preserve::NvSession session = NvSession();
@@ -401,12 +401,10 @@ void Workflow::RecordBackup() {
     if (!Healthy() || backupFolder_.empty()) return;
     RunBackup saved;
     saved.at = &identity_;
-    if (options_.bBackup) {
-        switch (ChooseNvMechanism(options_)) {
-            case NvMechanism::Library: saved.librarySlots = nvSlots_.get(); break;
-            case NvMechanism::Diag: saved.diagItems = &nvState_.SavedNvList; break;
-            case NvMechanism::DiagVendor: saved.diagItems = &services_.nvTables.vendor; break;
-        }
+    switch (ChooseNvMechanism(options_)) {
+        case NvMechanism::Library: saved.librarySlots = nvSlots_.get(); break;
+        case NvMechanism::Diag: saved.diagItems = &nvState_.SavedNvList; break;
+        case NvMechanism::DiagVendor: saved.diagItems = &services_.nvTables.vendor; break;
     }
     if (options_.bBackupUserData) saved.userData = &userData_;
     RecordRunBackup(services_.files, services_.clock, reporter_, options_, backupFolder_, saved);
