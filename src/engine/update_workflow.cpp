@@ -578,7 +578,12 @@ Workflow::Flow Workflow::ResetAndRestore() {
         if (RestoreThroughLibraryAndAt() == Flow::EndNow) return Flow::EndNow;
     }
     // A second reset for the products that need one.
-    if (Project() == 6 || Project() == 19 || (Project() == 20 && !ModemOnly())) ResetAndWait(run_, VariantCase());
+    // The library's restore closed the diagnostic channel, and a reset
+    // request on a closed channel would never reach the device.
+    if (Project() == 6 || Project() == 19 || (Project() == 20 && !ModemOnly())) {
+        if (!links_.diag.IsOpen()) OpenDiagQuietly();
+        ResetAndWait(run_, VariantCase());
+    }
     if (Healthy() && !options_.EndATList.empty()) {
         modeswitch::RunEndAtSet(options_.EndATList, links_.atCommands, links_.diagCommands, services_.clock,
                                 reporter_);

@@ -247,6 +247,20 @@ TEST_F(Workflow, VersionLabelProductShowsTheFirmwareVersionAtTheEnd) {
     EXPECT_EQ(window->versions[0], "Version:VQA0012-V2.0.2");
 }
 
+// The products that reset their device a second time after the restores
+// send that reset on an open diagnostic channel (the library's restore
+// closed it), and find the device again.
+TEST_F(Workflow, SecondResetAfterTheRestoresReachesTheDevice) {
+    Plug();
+    options.ProjectIndex = package::kProjectZP200_Italy;
+    const KeptData before = Snapshot();
+    RunOnce();
+    EXPECT_TRUE(worker->Passed()) << (view.Failures().empty() ? "" : view.Failures()[0]);
+    EXPECT_TRUE(InOrder(RunCommands(), {"FASTBOOT: reboot", "DIAG: 11", "AT: AT+CFUN=1", "DIAG: 0B"}));
+    EXPECT_TRUE(InOrder(view.Texts(), {"Receive device Arrival after reset", "Reset or poweroff successfully!", "PASS"}));
+    ExpectKept(before);
+}
+
 TEST(BackupFolderName, LeavesOutIdentitiesWithTenZerosAndKeepsDeviceTextOneFolderDeep) {
     const std::string imei = "356938035643809";
     const std::string meid = "A1000012345678";
