@@ -16,6 +16,8 @@ const std::array<HelperProgram, 3> kHelperPrograms = {{
 
 namespace {
 
+constexpr const char* kWorkingFolderLock = "firmora-TempFiles";
+
 // Copies `from` when it is a regular file (through links); false with the
 // reason when it is one and cannot be copied. Anything else is passed over.
 bool CopyIfPresent(const fs::path& from, const fs::path& to, std::string& problem) {
@@ -30,13 +32,21 @@ bool CopyIfPresent(const fs::path& from, const fs::path& to, std::string& proble
 
 }  // namespace
 
-std::unique_ptr<WorkingFolder> WorkingFolder::Prepare(const fs::path& tempFolder, const fs::path& configFile,
-                                                      const fs::path& programFolder, std::string& problem) {
+std::unique_ptr<WorkingFolder> WorkingFolder::Prepare(platform::Processes& processes, const fs::path& tempFolder,
+                                                      const fs::path& configFile, const fs::path& programFolder,
+                                                      std::string& problem) {
     if (tempFolder.empty()) {
         problem = "the private temporary folder cannot be had";
         return nullptr;
     }
     const fs::path path = tempFolder / kWorkingFolderName;
+    bool taken = false;
+    std::unique_ptr<platform::NamedLock> lock = processes.CreateNamedLock(kWorkingFolderLock, taken);
+    if (!lock || taken) {
+        problem = taken ? "another firmora run is using the working folder " + path.string() + "; let it end first"
+                        : "cannot lock the working folder " + path.string();
+        return nullptr;
+    }
     std::error_code ec;
     // A link in its place is removed, never followed.
     fs::remove_all(path, ec);
@@ -45,7 +55,7 @@ std::unique_ptr<WorkingFolder> WorkingFolder::Prepare(const fs::path& tempFolder
         return nullptr;
     }
     // From here on the object owns the folder, so a failure below removes it.
-    std::unique_ptr<WorkingFolder> folder(new WorkingFolder(path));
+    std::unique_ptr<WorkingFolder> folder(new WorkingFolder(std::move(lock), path));
 
     if (!fs::copy_file(configFile, path / "Config.ini", ec)) {
         problem = "cannot copy " + configFile.string() + " into the working folder: " + ec.message();

@@ -10,6 +10,7 @@
 #include <iterator>
 #include <string>
 
+#include "platform/posix/posix_processes.h"
 #include "test_folder.h"
 
 namespace firmora::cli {
@@ -33,6 +34,7 @@ struct Layout {
     fs::path package = root.path() / "package";
     fs::path programs = root.path() / "programs";
     fs::path config = package / "Config.ini";
+    platform::PosixProcesses processes{temp};
 
     Layout() {
         fs::create_directories(temp);
@@ -50,7 +52,7 @@ TEST(WorkingFolder, HoldsTheConfigTheLibrariesAndTheHelpersUnderThePackagesNames
     fs::permissions(layout.programs / "firmora-rebootle", fs::perms::owner_all);
 
     std::string problem;
-    const auto folder = WorkingFolder::Prepare(layout.temp, layout.config, layout.programs, problem);
+    const auto folder = WorkingFolder::Prepare(layout.processes, layout.temp, layout.config, layout.programs, problem);
     ASSERT_NE(folder, nullptr) << problem;
     const fs::path& path = folder->path();
     EXPECT_EQ(path, layout.temp / "TempFiles");
@@ -76,7 +78,8 @@ TEST(WorkingFolder, StartsFreshAndIsRemovedWhenTheRunIsOver) {
     Write(layout.temp / "TempFiles" / "old" / "Config.ini", "stale");
     std::string problem;
     {
-        const auto folder = WorkingFolder::Prepare(layout.temp, layout.config, layout.programs, problem);
+        const auto folder =
+            WorkingFolder::Prepare(layout.processes, layout.temp, layout.config, layout.programs, problem);
         ASSERT_NE(folder, nullptr) << problem;
         EXPECT_FALSE(fs::exists(folder->path() / "Rebootle.exe"));
         EXPECT_FALSE(fs::exists(folder->path() / "old"));
@@ -86,6 +89,17 @@ TEST(WorkingFolder, StartsFreshAndIsRemovedWhenTheRunIsOver) {
     EXPECT_TRUE(fs::exists(layout.config));
 }
 
+TEST(WorkingFolder, OneRunAtATimeHoldsIt) {
+    Layout layout;
+    std::string problem;
+    const auto first = WorkingFolder::Prepare(layout.processes, layout.temp, layout.config, layout.programs, problem);
+    ASSERT_NE(first, nullptr) << problem;
+    Write(first->path() / "written-by-the-first-run.txt", "x");
+    EXPECT_EQ(WorkingFolder::Prepare(layout.processes, layout.temp, layout.config, layout.programs, problem), nullptr);
+    EXPECT_NE(problem.find("another firmora run is using the working folder"), std::string::npos) << problem;
+    EXPECT_TRUE(fs::exists(first->path() / "written-by-the-first-run.txt"));
+}
+
 TEST(WorkingFolder, ALinkInItsPlaceIsRemovedNotFollowed) {
     Layout layout;
     const fs::path elsewhere = layout.root.path() / "elsewhere";
@@ -93,7 +107,8 @@ TEST(WorkingFolder, ALinkInItsPlaceIsRemovedNotFollowed) {
     fs::create_directory_symlink(elsewhere, layout.temp / "TempFiles");
     std::string problem;
     {
-        const auto folder = WorkingFolder::Prepare(layout.temp, layout.config, layout.programs, problem);
+        const auto folder =
+            WorkingFolder::Prepare(layout.processes, layout.temp, layout.config, layout.programs, problem);
         ASSERT_NE(folder, nullptr) << problem;
         EXPECT_FALSE(fs::is_symlink(folder->path()));
         EXPECT_TRUE(fs::is_directory(folder->path()));
@@ -104,16 +119,19 @@ TEST(WorkingFolder, ALinkInItsPlaceIsRemovedNotFollowed) {
 TEST(WorkingFolder, RefusesWhatCannotBeMadeAndLeavesNothingBehind) {
     Layout layout;
     std::string problem;
-    EXPECT_EQ(WorkingFolder::Prepare({}, layout.config, layout.programs, problem), nullptr);
+    EXPECT_EQ(WorkingFolder::Prepare(layout.processes, {}, layout.config, layout.programs, problem), nullptr);
     EXPECT_NE(problem.find("temporary folder"), std::string::npos) << problem;
 
     problem.clear();
-    EXPECT_EQ(WorkingFolder::Prepare(layout.temp, layout.package / "Missing.ini", layout.programs, problem), nullptr);
+    EXPECT_EQ(
+        WorkingFolder::Prepare(layout.processes, layout.temp, layout.package / "Missing.ini", layout.programs, problem),
+        nullptr);
     EXPECT_NE(problem.find("Missing.ini"), std::string::npos) << problem;
     EXPECT_FALSE(fs::exists(layout.temp / "TempFiles"));
 
     problem.clear();
-    EXPECT_EQ(WorkingFolder::Prepare(layout.root.path() / "no-such-temp", layout.config, layout.programs, problem),
+    EXPECT_EQ(WorkingFolder::Prepare(layout.processes, layout.root.path() / "no-such-temp", layout.config,
+                                     layout.programs, problem),
               nullptr);
     EXPECT_NE(problem.find("cannot make the working folder"), std::string::npos) << problem;
 }
