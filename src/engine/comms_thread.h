@@ -10,6 +10,7 @@
 // the destructor stops the run and waits for the thread, so the worker can
 // never outlive them.
 
+#include <atomic>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -82,20 +83,19 @@ public:
 
     int32_t RunStatus() const { return reporter_.RunStatus(); }
     // True once "PASS" was reported.
-    bool Passed() const { return passed_; }
-    // The device backup folder of this run (empty until step 10.3 made it).
+    bool Passed() const { return passed_.load(); }
+    // The device backup folder of this run (empty until the backup made it);
+    // read it once the run has ended.
     const std::filesystem::path& BackupFolder() const { return backupFolder_; }
     const WorkerSettings& Settings() const { return settings_; }
 
 private:
-    class Workflow;
-
     WorkerServices services_;
     WorkerSettings settings_;
     RunReporter reporter_;
     std::function<void()> onTerminate_;
     std::filesystem::path backupFolder_;
-    bool passed_ = false;
+    std::atomic<bool> passed_{false};
     std::thread thread_;
 };
 

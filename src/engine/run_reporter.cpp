@@ -37,7 +37,10 @@ void RunReporter::ReportError(const std::string& text) {
 }
 
 void RunReporter::BeginRun(uint64_t totalImageBytes) {
-    status_.store(core::kRunHealthy);
+    // A Stop that came before the run began still ends it.
+    int32_t status = status_.load();
+    while (status != core::kRunStopped && !status_.compare_exchange_weak(status, core::kRunHealthy)) {
+    }
     writtenBytes_ = 0;
     scale_ = totalImageBytes == 0 ? 99.0f : 99.0f / static_cast<float>(totalImageBytes);
     view_.SetGaugeMax(slot_, kGaugeMaximum);

@@ -24,7 +24,8 @@ public:
     int32_t RunStatus() const override { return status_.load(); }
     void AddWrittenBytes(uint32_t count) override;
 
-    // Run start: status 0, gauge maximum 100, scale 99 / total image bytes (99 when 0).
+    // Run start: status 0 (a Stop already given stays), gauge maximum 100,
+    // scale 99 / total image bytes (99 when 0).
     void BeginRun(uint64_t totalImageBytes);
     // Just before "PASS": the gauge at exactly 100.
     void CompleteGauge();

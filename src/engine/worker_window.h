@@ -22,7 +22,8 @@ public:
     virtual bool ScanPorts() = 0;
     // After a reset: is the Diag port still the one numbered `portNumber`?
     virtual bool CheckDiagPort(int portNumber) = 0;
-    // Shows "Version:" and the device's software version in the window.
+    // Shows the version label's whole text ("Version:" and the device's
+    // software version) in the window.
     virtual void ShowVersion(const std::string& text) = 0;
     // Whether the discovery switch already went to the device in this program run.
     virtual bool D1Sent() = 0;

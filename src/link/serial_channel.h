@@ -64,6 +64,10 @@ public:
     // exchange on it ends at once as a failure.
     bool DeviceGone() const { return port_ && port_->DeviceGone(); }
 
+    // The open port itself (null when closed), for the short exchanges that
+    // read it with rules of their own (the version query at the end of a run).
+    platform::SerialPort* RawPort() { return port_.get(); }
+
     // The raw calls, for callers that must tell a failed call from an empty read.
     bool Read(uint8_t* buffer, size_t length, size_t& bytesRead);
     bool Write(const uint8_t* data, size_t length, size_t& bytesWritten);

@@ -28,10 +28,8 @@ void Trace(EfsSession& session, const std::string& text) { session.reporter.Repo
 
 uint32_t CeilDiv(uint32_t value, uint32_t by) { return value / by + (value % by != 0 ? 1 : 0); }
 
-// One name as the local file system may hold it. Names that would climb
-// ("..") or that a local file system reads as separators or patterns get
-// their offending characters replaced, so the result always stays one
-// folder level below its parent.
+}  // namespace
+
 std::string SafeName(std::string_view name) {
     std::string out(name);
     for (char& c : out) {
@@ -46,6 +44,8 @@ std::string SafeName(std::string_view name) {
     if (out == "..") out = "__";
     return out;
 }
+
+namespace {
 
 std::vector<std::string_view> SplitDevicePath(std::string_view path) {
     std::vector<std::string_view> names;

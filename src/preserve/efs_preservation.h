@@ -70,6 +70,12 @@ struct EfsPlan {
     std::vector<EfsAddedFile> addFiles;  // at most kMaxAddedEfsFiles are handled
 };
 
+// One name as the local file system may hold it. Names that would climb
+// ("..") or that a local file system reads as separators or patterns get
+// their offending characters replaced, so the result always stays one
+// folder level below its parent.
+std::string SafeName(std::string_view name);
+
 // The local file a device path is kept in: `backupFolder`/EFS followed by
 // the path's names. Empty names and "." are dropped; "..", backslashes,
 // colons and the characters *?"<>| never reach the file system as such (a
