@@ -4,7 +4,8 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config ccache
   libgtest-dev libgmock-dev
-  nlohmann-json3-dev libxxhash-dev libusb-1.0-0-dev
+  nlohmann-json3-dev libxxhash-dev libusb-1.0-0-dev libudev-dev
+  umockdev libumockdev-dev
   fastboot
 )
 missing=()

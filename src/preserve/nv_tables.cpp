@@ -4,6 +4,7 @@
 #include <limits>
 #include <string_view>
 
+#include "platform/data_lines.h"
 #include "platform/files.h"
 
 namespace firmora::preserve {
@@ -133,37 +134,24 @@ std::optional<NvTable> LoadTable(platform::Files& files, const fs::path& file, s
     const std::optional<std::string> content = platform::ReadFileUpTo(files, file, kNvTableFileMaxBytes, error);
     if (!content) return std::nullopt;
 
-    std::string_view text = *content;
-    // An editor's byte order mark before the first line is no part of it.
-    if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
-
     NvTable table;
     table.reserve(expectedEntries);
-    size_t lineNumber = 0;
-    size_t pos = 0;
-    while (pos < text.size()) {
-        size_t end = text.find('\n', pos);
-        if (end == std::string_view::npos) end = text.size();
-        std::string_view line = text.substr(pos, end - pos);
-        pos = end + 1;
-        ++lineNumber;
-        if (line.ends_with('\r')) line.remove_suffix(1);
-        line = TrimBlanks(line);
-        if (line.empty() || line.front() == '#') continue;
-
+    const bool read = platform::ForEachDataLine(*content, [&](size_t lineNumber, std::string_view line) {
         const std::string at = where + ":" + std::to_string(lineNumber) + ": ";
         if (table.size() == expectedEntries) {
             error = at + "more than " + std::to_string(expectedEntries) + " entries";
-            return std::nullopt;
+            return false;
         }
         std::string problem;
-        NvEntry entry = ParseEntry(line, largest, problem);
+        NvEntry entry = ParseEntry(TrimBlanks(line), largest, problem);
         if (!problem.empty()) {
             error = at + problem;
-            return std::nullopt;
+            return false;
         }
         table.push_back(std::move(entry));
-    }
+        return true;
+    });
+    if (!read) return std::nullopt;
     if (table.size() != expectedEntries) {
         error = where + ": " + std::to_string(table.size()) + " entries, expected " +
                 std::to_string(expectedEntries);

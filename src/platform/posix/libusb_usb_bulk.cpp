@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "platform/last_error.h"
+#include "platform/posix/libusb_common.h"
 #include "platform/posix/libusb_device_path.h"
 
 namespace firmora::platform {
@@ -20,76 +21,14 @@ using SteadyClock = std::chrono::steady_clock;
 // Packets are this long when a descriptor claims 0 (it must not, but a read
 // buffer sized from it must not be empty either).
 constexpr uint32_t kFallbackPacketSize = 512;
-constexpr int kMaxPortDepth = 7;
 constexpr int kStringBytes = 256;
 
-uint32_t ErrnoFor(int libusbError) {
-    switch (libusbError) {
-        case LIBUSB_ERROR_INVALID_PARAM: return EINVAL;
-        case LIBUSB_ERROR_ACCESS: return EACCES;
-        case LIBUSB_ERROR_NO_DEVICE: return ENODEV;
-        case LIBUSB_ERROR_NOT_FOUND: return ENOENT;
-        case LIBUSB_ERROR_BUSY: return EBUSY;
-        case LIBUSB_ERROR_TIMEOUT: return ETIMEDOUT;
-        case LIBUSB_ERROR_OVERFLOW: return EOVERFLOW;
-        case LIBUSB_ERROR_PIPE: return EPIPE;
-        case LIBUSB_ERROR_INTERRUPTED: return EINTR;
-        case LIBUSB_ERROR_NO_MEM: return ENOMEM;
-        case LIBUSB_ERROR_NOT_SUPPORTED: return ENOTSUP;
-        default: return EIO;
-    }
-}
+uint32_t ErrnoFor(int libusbError) { return ErrnoForLibusb(libusbError); }
 
 bool Fail(uint32_t code) {
     SetLastError(code);
     return false;
 }
-
-// Where a device sits on the bus; nullopt for a root hub.
-std::optional<UsbDevicePath> LocationOf(libusb_device* device) {
-    uint8_t ports[kMaxPortDepth];
-    const int depth = libusb_get_port_numbers(device, ports, kMaxPortDepth);
-    if (depth <= 0) return std::nullopt;
-    UsbDevicePath path;
-    path.bus = libusb_get_bus_number(device);
-    path.ports.assign(ports, ports + depth);
-    return path;
-}
-
-struct ConfigDeleter {
-    void operator()(libusb_config_descriptor* config) const { libusb_free_config_descriptor(config); }
-};
-using ConfigPtr = std::unique_ptr<libusb_config_descriptor, ConfigDeleter>;
-
-ConfigPtr ActiveConfig(libusb_device* device) {
-    libusb_config_descriptor* config = nullptr;
-    if (libusb_get_active_config_descriptor(device, &config) != 0) return nullptr;
-    return ConfigPtr(config);
-}
-
-// The present devices, referenced until the list goes.
-class DeviceList {
-public:
-    explicit DeviceList(libusb_context* context) {
-        const ssize_t count = libusb_get_device_list(context, &list_);
-        count_ = count > 0 ? static_cast<size_t>(count) : 0;
-        error_ = count < 0 ? static_cast<int>(count) : 0;
-    }
-    ~DeviceList() {
-        if (list_ != nullptr) libusb_free_device_list(list_, 1);
-    }
-    DeviceList(const DeviceList&) = delete;
-    DeviceList& operator=(const DeviceList&) = delete;
-
-    libusb_device* const* begin() const { return list_; }
-    libusb_device* const* end() const { return list_ + count_; }
-    int error() const { return error_; }
-
-private:
-    libusb_device** list_ = nullptr;
-    size_t count_ = 0;
-    int error_ = 0;
-};
 
 // An opened device with its claimed interface, and what its descriptors
 // said at opening.
