@@ -58,13 +58,7 @@ bool SerialChannel::ConfigureAt() {
     port_->SetTimeouts(TimeoutsFor(ChannelRole::At, options_.ProjectIndex));
     platform::LineSettings line;
     if (!port_->GetLineSettings(line)) return false;
-    line.baudRate = 115200;
-    line.dataBits = 8;
-    line.parity = platform::Parity::None;
-    line.stopBits = platform::StopBits::One;
-    line.parityCheck = false;
-    line.dtr = platform::DtrControl::Enable;
-    line.binary = true;
+    SetAtLine(line);
     return port_->SetLineSettings(line);
 }
 
@@ -90,6 +84,16 @@ bool SerialChannel::OpenDiagChannel(int portNumber) {
     ConfigureDiagChannel();
     reporter_.ReportStatus("Initial port successful after reset.", core::kReportInfo);
     return true;
+}
+
+void SetAtLine(platform::LineSettings& line) {
+    line.baudRate = 115200;
+    line.dataBits = 8;
+    line.parity = platform::Parity::None;
+    line.stopBits = platform::StopBits::One;
+    line.parityCheck = false;
+    line.dtr = platform::DtrControl::Enable;
+    line.binary = true;
 }
 
 void SetDiagLine(platform::LineSettings& line) {

@@ -20,6 +20,10 @@ enum class ChannelRole { Diagnostic, At };
 // The line a Diag port runs on: 115200 8N1, binary, no flow control, DTR and
 // RTS off. Every other field of `line` is left as it was.
 void SetDiagLine(platform::LineSettings& line);
+// The line an AT port runs on (the worker's AT channel and the short-lived
+// probe handles): 115200 8N1, binary, no parity check, DTR on. Every other
+// field of `line` is left as it was.
+void SetAtLine(platform::LineSettings& line);
 
 // A channel of the Diagnostic role attaches itself to its reporter for its
 // lifetime: every ReportError of the run then clears its pending error state.

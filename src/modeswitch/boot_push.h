@@ -24,11 +24,15 @@ public:
     BootPush(const BootPush&) = delete;
     BootPush& operator=(const BootPush&) = delete;
 
-    // When `xload.bin` lies in `workingFolder`: marks the driver setting,
-    // stops a running push and starts a new one. Nothing otherwise.
+    // When `xload.bin` lies in `workingFolder`: marks the driver setting
+    // (machine value "DownloadSupport" under "SOFTWARE\rgdriverinfo": "NOK",
+    // then "OK" once the push is about to start), stops a running push and
+    // starts a new one. Nothing otherwise. A loader above 65535 bytes is
+    // refused whole.
     void Start(const std::filesystem::path& workingFolder);
     // Clears the run flag and waits for the thread to end.
     void Stop();
+    // True from Start until the thread ends (stopped, or the loader unreadable).
     bool Running() const;
 
 private:
@@ -40,6 +44,7 @@ private:
     platform::SettingsStore& settings_;
     core::LineLog& log_;
     std::atomic<bool> run_{false};
+    std::atomic<bool> alive_{false};
     std::thread thread_;
 };
 

@@ -14,6 +14,8 @@
 
 namespace firmora::modeswitch {
 
+// Entries "AT%SLEEP=ms" pause instead of being sent; a Stop or a failure
+// ends the set (and a long pause) early.
 // `d1Sent`: discovery already switched the device to its D1 personality.
 void RunStartAtSet(const std::vector<std::string>& startAtList, link::AtChannel& at, platform::Clock& clock,
                    core::Reporter& reporter, bool d1Sent);
@@ -23,8 +25,14 @@ void RunStartAtSet(const std::vector<std::string>& startAtList, link::AtChannel&
 void RunEndAtSet(const std::vector<std::string>& endAtList, link::AtChannel& at, link::DiagCommands& diag,
                  platform::Clock& clock, core::Reporter& reporter);
 
+// Whether the options call for the disk-mode command before the download:
+// the PC-suite image; the modem image alone (no EFS images) for projects 20
+// and 29; RE78_51 with a version variant while the run is healthy.
+bool DiskModeCommandWanted(const package::DownloadOptions& options, int32_t runStatus);
+
 // The project's disk-mode command before the download, when the options
-// call for one; "Fail to set from modem start" on a failed send.
+// call for one and the project has one; "Fail to set from modem start" on a
+// failed send.
 void SendDiskModeCommand(const package::DownloadOptions& options, link::AtChannel& at, core::Reporter& reporter);
 
 // The command SendDiskModeCommand sends for a project index, or empty.

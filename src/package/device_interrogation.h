@@ -2,6 +2,10 @@
 // Device interrogation: the AT probe that tells an AT port from any other
 // port and reads who the device is (revision, software version, board type)
 // on a short-lived handle of its own, never the worker's AT channel.
+//
+// Replies are collected across reads and judged as a whole with the AT
+// channel's rules: an "OK" line ends a reply, an error line before it
+// refuses the command.
 
 #include <memory>
 #include <mutex>
@@ -16,14 +20,25 @@ namespace firmora::package {
 
 // The readings of the last port that passed the probe; empty at start-up.
 struct DeviceReadings {
+    // From the "ATI" reply: the text one character after "Revision:" up to
+    // "\r\nIMEI:" (or the end of the revision line when no IMEI line follows).
     std::string DeviceRevision;
+    // From the "AT+MVTSW" reply: the text after "+MVTSW:" to the end of its
+    // line, blanks trimmed ("+MVTSW: MDM9x15.LTE.VQA0012.v2.0.2" gives
+    // "MDM9x15.LTE.VQA0012.v2.0.2": the project code before the first ".",
+    // the family in characters 8 to 10, the version code in the last four).
+    // A reply without the tag gives its first line that is neither empty nor
+    // the echo of the command.
     std::string DeviceSoftwareVersion;
+    // "ZT73"/"ZT72" or "ZT6718"/"ZT6711" from "AT+PMU", for those packages only.
     std::string BoardType;
 };
 
 // Sends `command` on `port` and extracts the useful part of the reply into
-// `result` ("AT+CGMR" and "AT+PMU" have rules, other commands give an empty
-// text). False on a failed call, an "ERROR" reply or no final result.
+// `result`: "AT+CGMR" (from "VQA" or "VWA"), "AT+PMU" (after the colon, no
+// blanks) and "AT+MVTSW" (above) have rules, other commands give an empty
+// text. Up to ten reads 100 ms apart. False on a failed call, an error
+// reply or no final result.
 bool ProbeQuery(platform::SerialPort& port, platform::Clock& clock, const std::string& command,
                 std::string& result);
 
@@ -34,16 +49,27 @@ public:
     DeviceInterrogation(platform::SerialPorts& ports, platform::Clock& clock, core::LineLog& log,
                         std::string packageName);
 
+    // "ATI" (must end in OK), "AT+MVTSW" and "at+mvtinf=0,2" (both must be
+    // answered with OK), then the board type; every step logged.
     bool ProbeAtPort(const std::string& portName) override;
 
     // A copy of the readings (the probe may run on another thread).
     DeviceReadings Readings() const;
 
 private:
+    // Closes the probe handle (ten attempts), logging `warning` per failure.
+    bool Close(const char* warning);
+    void ReadBoardType(platform::SerialPort& port);
+    void SetReading(std::string DeviceReadings::*field, std::string value);
+
     platform::SerialPorts& ports_;
     platform::Clock& clock_;
     core::LineLog& log_;
     const std::string packageName_;
+    // One probe at a time: the handle belongs to the probe that runs.
+    std::mutex probeMutex_;
+    // The probe handle; it outlives a probe only when it refused to close.
+    std::unique_ptr<platform::SerialPort> handle_;
     mutable std::mutex readingsMutex_;
     DeviceReadings readings_;
 };

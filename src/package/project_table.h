@@ -24,6 +24,7 @@ inline constexpr int kProjectZO71_11 = 25;
 inline constexpr int kProjectZI71_15 = 26;
 inline constexpr int kProjectDO78_21 = 27;
 inline constexpr int kProjectDI79_21 = 28;
+inline constexpr int kProjectXH70_31 = 29;
 inline constexpr int kProjectXK81_21 = 35;
 inline constexpr int kProjectXL82_31 = 36;
 inline constexpr int kProjectXL83_31 = 37;
