@@ -7,17 +7,14 @@
 
 #include <strings.h>
 
-#include <chrono>
-#include <condition_variable>
-#include <deque>
 #include <filesystem>
-#include <mutex>
 #include <set>
 
 #include <gtest/gtest.h>
 
 #include "platform/posix/ini_settings_store.h"
 #include "platform/posix/posix_serial_ports.h"
+#include "change_events.h"
 #include "platform/posix/udev_device_enumerator.h"
 
 namespace firmora::platform {
@@ -25,36 +22,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Collects change events from the monitor thread.
-class EventLog {
-public:
-    void Add(const DeviceChangeEvent& event) {
-        std::lock_guard lock(mutex_);
-        events_.push_back(event);
-        changed_.notify_all();
-    }
-    // The next event, or nullopt after a generous wait (a failure, not a timing).
-    std::optional<DeviceChangeEvent> Next() {
-        std::unique_lock lock(mutex_);
-        if (!changed_.wait_for(lock, std::chrono::seconds(10), [this] { return !events_.empty(); })) {
-            return std::nullopt;
-        }
-        DeviceChangeEvent event = events_.front();
-        events_.pop_front();
-        return event;
-    }
-
-private:
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    std::deque<DeviceChangeEvent> events_;
-};
-
-std::string Describe(const std::optional<DeviceChangeEvent>& event) {
-    if (!event) return "no event";
-    return std::string(event->change == DeviceChange::Arrival ? "arrival " : "removal ") +
-           (event->isPort ? "port " : "device ") + event->name;
-}
+using testing::ChangeEvents;
 
 class UdevEnumeratorTest : public ::testing::Test {
 protected:
@@ -251,18 +219,18 @@ TEST_F(UdevEnumeratorTest, MonitorReportsUnplugAndReplugWithTheSameComNames) {
     Modem modem = AddFirstModem({"ttyUSB0", "ttyUSB1", "ttyUSB2", "ttyUSB3"});
     UdevDeviceEnumerator devices(serialPorts_, settings_, Roles());
     ASSERT_TRUE(devices.monitoring());
-    EventLog log;
-    devices.SetChangeHandler([&log](const DeviceChangeEvent& e) { log.Add(e); });
+    ChangeEvents log;
+    devices.SetChangeHandler(log.Handler());
     ASSERT_EQ(serialPorts_.DevicePathFor("COM3"), "/dev/ttyUSB0");
 
     Unplug(modem);
     for (const char* com : {"COM3", "COM4", "COM5", "COM6"}) {
         const auto event = log.Next();
-        ASSERT_TRUE(event && event->change == DeviceChange::Removal && event->isPort && event->name == com)
-            << Describe(event) << ", expected the removal of " << com;
+        ASSERT_TRUE(ChangeEvents::IsPort(event, DeviceChange::Removal, com))
+            << ChangeEvents::Describe(event) << ", expected the removal of " << com;
     }
     const auto gone = log.Next();
-    ASSERT_TRUE(gone && gone->change == DeviceChange::Removal && !gone->isPort) << Describe(gone);
+    ASSERT_TRUE(gone && gone->change == DeviceChange::Removal && !gone->isPort) << ChangeEvents::Describe(gone);
     EXPECT_EQ(gone->name, "/sys/devices/1-1.4");
     // A port that has gone no longer opens, not even its old node.
     EXPECT_EQ(serialPorts_.DevicePathFor("COM3"), std::nullopt);
@@ -271,11 +239,11 @@ TEST_F(UdevEnumeratorTest, MonitorReportsUnplugAndReplugWithTheSameComNames) {
     modem = AddFirstModem({"ttyUSB4", "ttyUSB5", "ttyUSB6", "ttyUSB7"});
     Announce(modem);
     const auto back = log.Next();
-    ASSERT_TRUE(back && back->change == DeviceChange::Arrival && !back->isPort) << Describe(back);
+    ASSERT_TRUE(back && back->change == DeviceChange::Arrival && !back->isPort) << ChangeEvents::Describe(back);
     for (const char* com : {"COM3", "COM4", "COM5", "COM6"}) {
         const auto event = log.Next();
-        ASSERT_TRUE(event && event->change == DeviceChange::Arrival && event->isPort && event->name == com)
-            << Describe(event) << ", expected the arrival of " << com;
+        ASSERT_TRUE(ChangeEvents::IsPort(event, DeviceChange::Arrival, com))
+            << ChangeEvents::Describe(event) << ", expected the arrival of " << com;
     }
     // The arrival mapped the new node before it was announced.
     EXPECT_EQ(serialPorts_.DevicePathFor("COM3"), "/dev/ttyUSB4");
