@@ -9,6 +9,7 @@
 #include "platform/posix/libusb_usb_bulk.h"
 #include "platform/posix/port_roles.h"
 #include "platform/posix/tcp_usb_bulk.h"
+#include "platform/posix/udev_device_enumerator.h"
 
 namespace firmora::platform {
 namespace {
@@ -54,6 +55,14 @@ bool ExplicitDeviceEnumerator::Present(const std::string& path) {
 std::optional<std::string> ExplicitDeviceEnumerator::ComNameOf(const std::string& path) const {
     for (const Named& port : named_) {
         if (port.path == path) return ComPortValueName(port.comNumber);
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> ExplicitDeviceEnumerator::DeviceUidOf(const std::string& comName) const {
+    const auto number = ParseComName(comName);
+    for (const Named& port : named_) {
+        if (number == port.comNumber) return UsbDeviceUidOfNode(port.path);
     }
     return std::nullopt;
 }

@@ -60,6 +60,10 @@ public:
 
     // The COM name a named path got ("COM5"); nullopt when no port has that path.
     std::optional<std::string> ComNameOf(const std::string& path) const;
+    // The sysfs path of the USB device behind a named port ("COM5"), for
+    // ModemManager's InhibitDevice; nullopt when the port is not there or
+    // is no USB device's.
+    std::optional<std::string> DeviceUidOf(const std::string& comName) const;
 
     // The present named ports, Diag, application and AT in that order.
     std::optional<std::vector<ComPortInterface>> ComPortInterfaces() override;

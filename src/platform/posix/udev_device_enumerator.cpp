@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <libudev.h>
 #include <poll.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -134,6 +135,21 @@ bool PortOrderLess(const UdevPort& a, const UdevPort& b) {
 }
 
 }  // namespace
+
+std::optional<std::string> UsbDeviceUidOfNode(const std::string& path) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0 || !S_ISCHR(info.st_mode)) return std::nullopt;
+    struct UdevDeleter {
+        void operator()(udev* u) const { udev_unref(u); }
+    };
+    const std::unique_ptr<udev, UdevDeleter> context(udev_new());
+    if (!context) return std::nullopt;
+    const DevicePtr device(udev_device_new_from_devnum(context.get(), 'c', info.st_rdev));
+    if (!device) return std::nullopt;
+    udev_device* usbDevice = udev_device_get_parent_with_subsystem_devtype(device.get(), "usb", "usb_device");
+    if (usbDevice == nullptr) return std::nullopt;
+    return std::string(udev_device_get_syspath(usbDevice));
+}
 
 UdevDeviceEnumerator::UdevDeviceEnumerator(PosixSerialPorts& serialPorts, SettingsStore& settings,
                                            PortRoleTable roles)

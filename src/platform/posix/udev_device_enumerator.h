@@ -55,6 +55,11 @@ struct UdevPort {
     std::string syspath;       // sysfs path of the tty
 };
 
+// The sysfs path of the USB device behind a serial device node or a link to
+// one (ModemManager's device UID); nullopt when the path leads to no
+// character device or the device is no USB device's.
+std::optional<std::string> UsbDeviceUidOfNode(const std::string& path);
+
 class UdevDeviceEnumerator final : public DeviceEnumerator {
 public:
     // The vendor and product id of the USB boot device.

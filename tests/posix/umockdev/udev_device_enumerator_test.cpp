@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/posix/explicit_device_enumerator.h"
 #include "platform/posix/ini_settings_store.h"
 #include "platform/posix/posix_serial_ports.h"
 #include "change_events.h"
@@ -268,6 +269,29 @@ TEST_F(UdevEnumeratorTest, FindsFastbootInterfacesAndTheUsbBootDevice) {
     // Only the device's pipe opens through this seam.
     errno = 0;
     EXPECT_EQ(devices.OpenDevicePath("usb:1-6:VID_0451&PID_D00E\\PIPE02"), nullptr);
+}
+
+TEST_F(UdevEnumeratorTest, NamedPortsKnowTheirUsbDeviceForModemManager) {
+    // A tty with a real (mocked) device node, as a port named on the
+    // command line would be.
+    const std::string device = AddUsbDevice("1-1.4", "1c9e", "f101", " 4", "LTE Modem");
+    const std::string interface = AddInterface(device, "1-1.4:1.2", "02");
+    const std::string description = "P: " + interface.substr(4) + "/ttyUSB2\nN: ttyUSB2\nE: DEVNAME=/dev/ttyUSB2\n"
+                                    "E: SUBSYSTEM=tty\nE: MAJOR=188\nE: MINOR=2\nA: dev=188:2\n";
+    GError* error = nullptr;
+    ASSERT_TRUE(umockdev_testbed_add_from_string(testbed_, description.c_str(), &error))
+        << (error != nullptr ? error->message : "");
+
+    EXPECT_EQ(UsbDeviceUidOfNode("/dev/ttyUSB2"), "/sys/devices/1-1.4");
+    EXPECT_EQ(UsbDeviceUidOfNode("/dev/ttyUSB9"), std::nullopt);
+    ExplicitDeviceEnumerator named(serialPorts_, {"", "/dev/ttyUSB2", "", ""});
+    EXPECT_EQ(named.DeviceUidOf("COM5"), "/sys/devices/1-1.4");
+    EXPECT_EQ(named.DeviceUidOf("COM3"), std::nullopt);
+    // The udev enumerator gives the same port the same device.
+    UdevDeviceEnumerator devices(serialPorts_, settings_, Roles());
+    const auto names = devices.SerialPortNames();
+    ASSERT_EQ(names.size(), 1u);
+    EXPECT_EQ(devices.DeviceUidOf(names[0]), "/sys/devices/1-1.4");
 }
 
 }  // namespace
