@@ -17,6 +17,7 @@
 #include "change_events.h"
 #include "platform/posix/explicit_device_enumerator.h"
 #include "serial_pty.h"
+#include "test_folder.h"
 
 namespace firmora::platform {
 namespace {
@@ -28,14 +29,6 @@ using namespace std::chrono_literals;
 
 class ExplicitPortsTest : public ::testing::Test {
 protected:
-    ExplicitPortsTest()
-        : folder_(fs::temp_directory_path() /
-                  ("firmora-explicit-" + std::to_string(::getpid()) + "-" +
-                   ::testing::UnitTest::GetInstance()->current_test_info()->name())) {
-        fs::create_directories(folder_);
-    }
-    ~ExplicitPortsTest() override { fs::remove_all(folder_); }
-
     // A stable link to a pty's node, as /dev/serial/by-id/... is to a tty.
     std::string Link(const std::string& name, const PtyPair& pty) {
         const fs::path link = folder_ / name;
@@ -53,7 +46,8 @@ protected:
         return device.Receive(3);
     }
 
-    fs::path folder_;
+    testing::TestFolder folderHolder_{"explicit"};
+    const fs::path folder_ = folderHolder_.path();
 };
 
 TEST_F(ExplicitPortsTest, PresentsExactlyTheNamedPortsWithRolesTheScanClassifies) {

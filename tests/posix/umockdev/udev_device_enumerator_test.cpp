@@ -7,7 +7,6 @@
 
 #include <strings.h>
 
-#include <filesystem>
 #include <set>
 
 #include <gtest/gtest.h>
@@ -17,28 +16,20 @@
 #include "platform/posix/posix_serial_ports.h"
 #include "change_events.h"
 #include "platform/posix/udev_device_enumerator.h"
+#include "test_folder.h"
 
 namespace firmora::platform {
 namespace {
 
-namespace fs = std::filesystem;
 
 using testing::ChangeEvents;
 
 class UdevEnumeratorTest : public ::testing::Test {
 protected:
-    UdevEnumeratorTest()
-        : folder_(fs::temp_directory_path() / ("firmora-udev-" + std::to_string(::getpid()) + "-" +
-                                                ::testing::UnitTest::GetInstance()->current_test_info()->name())),
-          settings_(folder_ / "settings.ini"),
-          serialPorts_(&settings_) {
-        fs::create_directories(folder_);
+    UdevEnumeratorTest() : settings_(folder_.path() / "settings.ini"), serialPorts_(&settings_) {
         testbed_ = umockdev_testbed_new();
     }
-    ~UdevEnumeratorTest() override {
-        g_object_unref(testbed_);
-        fs::remove_all(folder_);
-    }
+    ~UdevEnumeratorTest() override { g_object_unref(testbed_); }
 
     std::string AddUsbDevice(const char* name, const char* vendor, const char* product, const char* interfaces,
                              const char* productText) {
@@ -130,7 +121,7 @@ protected:
         return s;
     }
 
-    fs::path folder_;
+    testing::TestFolder folder_{"udev"};
     IniSettingsStore settings_;
     PosixSerialPorts serialPorts_;
     UMockdevTestbed* testbed_ = nullptr;
