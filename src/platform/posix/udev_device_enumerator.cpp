@@ -231,6 +231,10 @@ std::optional<UdevPort> UdevDeviceEnumerator::ResolvePort(udev_device* tty) {
 }
 
 std::optional<std::vector<UdevPort>> UdevDeviceEnumerator::Ports() {
+    // Held from the enumeration to the new mappings: an arrival the monitor
+    // handles meanwhile is either in this enumeration or mapped after it,
+    // never unmapped by a list that missed it.
+    std::lock_guard portsLock(portsMutex_);
     std::vector<UdevPort> ports;
     {
         std::lock_guard lock(udevMutex_);
@@ -247,7 +251,6 @@ std::optional<std::vector<UdevPort>> UdevDeviceEnumerator::Ports() {
     }
     std::sort(ports.begin(), ports.end(), PortOrderLess);
 
-    std::lock_guard lock(portsMutex_);
     for (const auto& [syspath, old] : known_) {
         const bool stays = std::any_of(ports.begin(), ports.end(), [&](const UdevPort& p) {
             return p.comNumber == old.comNumber;

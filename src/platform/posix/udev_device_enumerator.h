@@ -105,11 +105,12 @@ private:
     ComNumberArbiter arbiter_;
     const PortRoleTable roles_;
 
-    std::mutex udevMutex_;  // libudev objects are not thread-safe: one context per thread
-    udev* udev_ = nullptr;
-
+    // Taken in this order. libudev objects are not thread-safe: the monitor
+    // thread has a context of its own.
     std::mutex portsMutex_;
     std::map<std::string, UdevPort> known_;  // by tty syspath
+    std::mutex udevMutex_;
+    udev* udev_ = nullptr;
 
     std::mutex handlerMutex_;
     ChangeHandler handler_;
