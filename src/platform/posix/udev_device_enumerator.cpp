@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <libudev.h>
 #include <poll.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -135,6 +136,21 @@ bool PortOrderLess(const UdevPort& a, const UdevPort& b) {
 
 }  // namespace
 
+std::optional<std::string> UsbDeviceUidOfNode(const std::string& path) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0 || !S_ISCHR(info.st_mode)) return std::nullopt;
+    struct UdevDeleter {
+        void operator()(udev* u) const { udev_unref(u); }
+    };
+    const std::unique_ptr<udev, UdevDeleter> context(udev_new());
+    if (!context) return std::nullopt;
+    const DevicePtr device(udev_device_new_from_devnum(context.get(), 'c', info.st_rdev));
+    if (!device) return std::nullopt;
+    udev_device* usbDevice = udev_device_get_parent_with_subsystem_devtype(device.get(), "usb", "usb_device");
+    if (usbDevice == nullptr) return std::nullopt;
+    return std::string(udev_device_get_syspath(usbDevice));
+}
+
 UdevDeviceEnumerator::UdevDeviceEnumerator(PosixSerialPorts& serialPorts, SettingsStore& settings,
                                            PortRoleTable roles)
     : serialPorts_(serialPorts), arbiter_(settings), roles_(std::move(roles)) {
@@ -215,6 +231,10 @@ std::optional<UdevPort> UdevDeviceEnumerator::ResolvePort(udev_device* tty) {
 }
 
 std::optional<std::vector<UdevPort>> UdevDeviceEnumerator::Ports() {
+    // Held from the enumeration to the new mappings: an arrival the monitor
+    // handles meanwhile is either in this enumeration or mapped after it,
+    // never unmapped by a list that missed it.
+    std::lock_guard portsLock(portsMutex_);
     std::vector<UdevPort> ports;
     {
         std::lock_guard lock(udevMutex_);
@@ -231,7 +251,6 @@ std::optional<std::vector<UdevPort>> UdevDeviceEnumerator::Ports() {
     }
     std::sort(ports.begin(), ports.end(), PortOrderLess);
 
-    std::lock_guard lock(portsMutex_);
     for (const auto& [syspath, old] : known_) {
         const bool stays = std::any_of(ports.begin(), ports.end(), [&](const UdevPort& p) {
             return p.comNumber == old.comNumber;

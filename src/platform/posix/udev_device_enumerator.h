@@ -55,6 +55,11 @@ struct UdevPort {
     std::string syspath;       // sysfs path of the tty
 };
 
+// The sysfs path of the USB device behind a serial device node or a link to
+// one (ModemManager's device UID); nullopt when the path leads to no
+// character device or the device is no USB device's.
+std::optional<std::string> UsbDeviceUidOfNode(const std::string& path);
+
 class UdevDeviceEnumerator final : public DeviceEnumerator {
 public:
     // The vendor and product id of the USB boot device.
@@ -100,11 +105,12 @@ private:
     ComNumberArbiter arbiter_;
     const PortRoleTable roles_;
 
-    std::mutex udevMutex_;  // libudev objects are not thread-safe: one context per thread
-    udev* udev_ = nullptr;
-
+    // Taken in this order. libudev objects are not thread-safe: the monitor
+    // thread has a context of its own.
     std::mutex portsMutex_;
     std::map<std::string, UdevPort> known_;  // by tty syspath
+    std::mutex udevMutex_;
+    udev* udev_ = nullptr;
 
     std::mutex handlerMutex_;
     ChangeHandler handler_;

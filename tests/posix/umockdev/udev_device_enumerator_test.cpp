@@ -7,69 +7,29 @@
 
 #include <strings.h>
 
-#include <chrono>
-#include <condition_variable>
-#include <deque>
-#include <filesystem>
-#include <mutex>
 #include <set>
 
 #include <gtest/gtest.h>
 
+#include "platform/posix/explicit_device_enumerator.h"
 #include "platform/posix/ini_settings_store.h"
 #include "platform/posix/posix_serial_ports.h"
+#include "change_events.h"
 #include "platform/posix/udev_device_enumerator.h"
+#include "test_folder.h"
 
 namespace firmora::platform {
 namespace {
 
-namespace fs = std::filesystem;
 
-// Collects change events from the monitor thread.
-class EventLog {
-public:
-    void Add(const DeviceChangeEvent& event) {
-        std::lock_guard lock(mutex_);
-        events_.push_back(event);
-        changed_.notify_all();
-    }
-    // The next event, or nullopt after a generous wait (a failure, not a timing).
-    std::optional<DeviceChangeEvent> Next() {
-        std::unique_lock lock(mutex_);
-        if (!changed_.wait_for(lock, std::chrono::seconds(10), [this] { return !events_.empty(); })) {
-            return std::nullopt;
-        }
-        DeviceChangeEvent event = events_.front();
-        events_.pop_front();
-        return event;
-    }
-
-private:
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    std::deque<DeviceChangeEvent> events_;
-};
-
-std::string Describe(const std::optional<DeviceChangeEvent>& event) {
-    if (!event) return "no event";
-    return std::string(event->change == DeviceChange::Arrival ? "arrival " : "removal ") +
-           (event->isPort ? "port " : "device ") + event->name;
-}
+using testing::ChangeEvents;
 
 class UdevEnumeratorTest : public ::testing::Test {
 protected:
-    UdevEnumeratorTest()
-        : folder_(fs::temp_directory_path() / ("firmora-udev-" + std::to_string(::getpid()) + "-" +
-                                                ::testing::UnitTest::GetInstance()->current_test_info()->name())),
-          settings_(folder_ / "settings.ini"),
-          serialPorts_(&settings_) {
-        fs::create_directories(folder_);
+    UdevEnumeratorTest() : settings_(folder_.path() / "settings.ini"), serialPorts_(&settings_) {
         testbed_ = umockdev_testbed_new();
     }
-    ~UdevEnumeratorTest() override {
-        g_object_unref(testbed_);
-        fs::remove_all(folder_);
-    }
+    ~UdevEnumeratorTest() override { g_object_unref(testbed_); }
 
     std::string AddUsbDevice(const char* name, const char* vendor, const char* product, const char* interfaces,
                              const char* productText) {
@@ -161,7 +121,7 @@ protected:
         return s;
     }
 
-    fs::path folder_;
+    testing::TestFolder folder_{"udev"};
     IniSettingsStore settings_;
     PosixSerialPorts serialPorts_;
     UMockdevTestbed* testbed_ = nullptr;
@@ -251,18 +211,18 @@ TEST_F(UdevEnumeratorTest, MonitorReportsUnplugAndReplugWithTheSameComNames) {
     Modem modem = AddFirstModem({"ttyUSB0", "ttyUSB1", "ttyUSB2", "ttyUSB3"});
     UdevDeviceEnumerator devices(serialPorts_, settings_, Roles());
     ASSERT_TRUE(devices.monitoring());
-    EventLog log;
-    devices.SetChangeHandler([&log](const DeviceChangeEvent& e) { log.Add(e); });
+    ChangeEvents log;
+    devices.SetChangeHandler(log.Handler());
     ASSERT_EQ(serialPorts_.DevicePathFor("COM3"), "/dev/ttyUSB0");
 
     Unplug(modem);
     for (const char* com : {"COM3", "COM4", "COM5", "COM6"}) {
         const auto event = log.Next();
-        ASSERT_TRUE(event && event->change == DeviceChange::Removal && event->isPort && event->name == com)
-            << Describe(event) << ", expected the removal of " << com;
+        ASSERT_TRUE(ChangeEvents::IsPort(event, DeviceChange::Removal, com))
+            << ChangeEvents::Describe(event) << ", expected the removal of " << com;
     }
     const auto gone = log.Next();
-    ASSERT_TRUE(gone && gone->change == DeviceChange::Removal && !gone->isPort) << Describe(gone);
+    ASSERT_TRUE(gone && gone->change == DeviceChange::Removal && !gone->isPort) << ChangeEvents::Describe(gone);
     EXPECT_EQ(gone->name, "/sys/devices/1-1.4");
     // A port that has gone no longer opens, not even its old node.
     EXPECT_EQ(serialPorts_.DevicePathFor("COM3"), std::nullopt);
@@ -271,11 +231,11 @@ TEST_F(UdevEnumeratorTest, MonitorReportsUnplugAndReplugWithTheSameComNames) {
     modem = AddFirstModem({"ttyUSB4", "ttyUSB5", "ttyUSB6", "ttyUSB7"});
     Announce(modem);
     const auto back = log.Next();
-    ASSERT_TRUE(back && back->change == DeviceChange::Arrival && !back->isPort) << Describe(back);
+    ASSERT_TRUE(back && back->change == DeviceChange::Arrival && !back->isPort) << ChangeEvents::Describe(back);
     for (const char* com : {"COM3", "COM4", "COM5", "COM6"}) {
         const auto event = log.Next();
-        ASSERT_TRUE(event && event->change == DeviceChange::Arrival && event->isPort && event->name == com)
-            << Describe(event) << ", expected the arrival of " << com;
+        ASSERT_TRUE(ChangeEvents::IsPort(event, DeviceChange::Arrival, com))
+            << ChangeEvents::Describe(event) << ", expected the arrival of " << com;
     }
     // The arrival mapped the new node before it was announced.
     EXPECT_EQ(serialPorts_.DevicePathFor("COM3"), "/dev/ttyUSB4");
@@ -300,6 +260,29 @@ TEST_F(UdevEnumeratorTest, FindsFastbootInterfacesAndTheUsbBootDevice) {
     // Only the device's pipe opens through this seam.
     errno = 0;
     EXPECT_EQ(devices.OpenDevicePath("usb:1-6:VID_0451&PID_D00E\\PIPE02"), nullptr);
+}
+
+TEST_F(UdevEnumeratorTest, NamedPortsKnowTheirUsbDeviceForModemManager) {
+    // A tty with a real (mocked) device node, as a port named on the
+    // command line would be.
+    const std::string device = AddUsbDevice("1-1.4", "1c9e", "f101", " 4", "LTE Modem");
+    const std::string interface = AddInterface(device, "1-1.4:1.2", "02");
+    const std::string description = "P: " + interface.substr(4) + "/ttyUSB2\nN: ttyUSB2\nE: DEVNAME=/dev/ttyUSB2\n"
+                                    "E: SUBSYSTEM=tty\nE: MAJOR=188\nE: MINOR=2\nA: dev=188:2\n";
+    GError* error = nullptr;
+    ASSERT_TRUE(umockdev_testbed_add_from_string(testbed_, description.c_str(), &error))
+        << (error != nullptr ? error->message : "");
+
+    EXPECT_EQ(UsbDeviceUidOfNode("/dev/ttyUSB2"), "/sys/devices/1-1.4");
+    EXPECT_EQ(UsbDeviceUidOfNode("/dev/ttyUSB9"), std::nullopt);
+    ExplicitDeviceEnumerator named(serialPorts_, {"", "/dev/ttyUSB2", "", ""});
+    EXPECT_EQ(named.DeviceUidOf("COM5"), "/sys/devices/1-1.4");
+    EXPECT_EQ(named.DeviceUidOf("COM3"), std::nullopt);
+    // The udev enumerator gives the same port the same device.
+    UdevDeviceEnumerator devices(serialPorts_, settings_, Roles());
+    const auto names = devices.SerialPortNames();
+    ASSERT_EQ(names.size(), 1u);
+    EXPECT_EQ(devices.DeviceUidOf(names[0]), "/sys/devices/1-1.4");
 }
 
 }  // namespace
