@@ -144,8 +144,8 @@ void BackupAt(DeviceDataTarget& t, const fs::path& folder, BackupManifest& manif
 }
 
 // The library's items below 20000 go into nv.bak; RF NV files stay copies.
-bool WriteLibraryItems(DeviceDataTarget& t, const preserve::NvSlots& slots, const fs::path& folder,
-                       BackupManifest& manifest) {
+bool WriteLibraryItems(platform::Files& files, core::Reporter& reporter, const preserve::NvSlots& slots,
+                       const fs::path& folder, BackupManifest& manifest) {
     std::string content;
     for (size_t i = 0; i < slots.count; ++i) {
         const preserve::NvSlot& slot = slots.slots[i];
@@ -158,8 +158,44 @@ bool WriteLibraryItems(DeviceDataTarget& t, const preserve::NvSlots& slots, cons
         manifest.nvItems.push_back({slot.number, NameOf(slot.number, preserve::LibraryNvTable())});
     }
     const fs::path file = folder / preserve::kNvBackupFileName;
-    if (!t.files.ReplaceAtomically(file, content)) {
-        FailIfHealthy(t.reporter, "Unable to write to " + file.string());
+    if (!files.ReplaceAtomically(file, content)) {
+        FailIfHealthy(reporter, "Unable to write to " + file.string());
+        return false;
+    }
+    return true;
+}
+
+// The user-data copies of a backup, as the manifest lists them.
+void AddUserData(BackupManifest& manifest, const preserve::EfsUserData& data, const fs::path& folder) {
+    manifest.userDataFolders = data.dirList;
+    manifest.warnings.insert(manifest.warnings.end(), data.warnings.begin(), data.warnings.end());
+    for (size_t i = 0; i < data.files.size() && i < data.localFiles.size() && i < data.sizes.size(); ++i) {
+        manifest.userData.push_back({data.files[i], Relative(data.localFiles[i], folder), data.sizes[i]});
+    }
+    manifest.userDataSaved = true;
+}
+
+BackupManifest NewManifest(platform::Clock& clock, const package::DownloadOptions& options) {
+    BackupManifest manifest;
+    manifest.created = NowText(clock);
+    manifest.projectIndex = options.ProjectIndex;
+    manifest.projectName = std::string(package::ProjectCodeAt(options.ProjectIndex));
+    manifest.nvMechanism = ChooseNvMechanism(options);
+    manifest.nvRestore = RestoresNvItems(options);
+    return manifest;
+}
+
+// Reads back every file of the backup for its digest and writes the manifest last.
+bool WriteManifest(platform::Files& files, core::Reporter& reporter, const fs::path& folder,
+                   BackupManifest& manifest) {
+    std::string error;
+    if (!RecordBackupFiles(files, folder, manifest, error)) {
+        FailIfHealthy(reporter, "The backup cannot be read back: " + error);
+        return false;
+    }
+    const fs::path file = folder / kManifestFileName;
+    if (!files.ReplaceAtomically(file, ManifestToJson(manifest))) {
+        FailIfHealthy(reporter, "Unable to write to " + file.string());
         return false;
     }
     return true;
@@ -171,7 +207,9 @@ void BackupNvWithLibrary(DeviceDataTarget& t, const fs::path& folder, BackupMani
     preserve::LibraryNvSession session{connection.qlib(), t.reporter};
     std::unique_ptr<preserve::NvSlots> slots;
     preserve::QlibNvBackup(session, connection.handle(), folder / kEfsFolder, slots);
-    if (Healthy(t.reporter) && WriteLibraryItems(t, *slots, folder, manifest)) manifest.nvSaved = true;
+    if (Healthy(t.reporter) && WriteLibraryItems(t.files, t.reporter, *slots, folder, manifest)) {
+        manifest.nvSaved = true;
+    }
 }
 
 void BackupNvWithDiag(DeviceDataTarget& t, DiagStack& stack, const fs::path& folder, BackupManifest& manifest) {
@@ -195,13 +233,7 @@ void BackupUserFiles(DeviceDataTarget& t, DiagStack& stack, const fs::path& fold
     data.files = t.options.UserDataFilesList;
     if (!preserve::PrepareUserDataFolders(session, folder, t.options.UserDataDirList, data)) return;
     preserve::BackupUserData(session, data);
-    if (!Healthy(t.reporter)) return;
-    manifest.userDataFolders = data.dirList;
-    manifest.warnings.insert(manifest.warnings.end(), data.warnings.begin(), data.warnings.end());
-    for (size_t i = 0; i < data.files.size(); ++i) {
-        manifest.userData.push_back({data.files[i], Relative(data.localFiles[i], folder), data.sizes[i]});
-    }
-    manifest.userDataSaved = true;
+    if (Healthy(t.reporter)) AddUserData(manifest, data, folder);
 }
 
 bool WantsUserData(const package::DownloadOptions& options) {
@@ -334,12 +366,7 @@ bool BackupDevice(DeviceDataTarget& t, const fs::path& folder) {
         return false;
     }
 
-    BackupManifest manifest;
-    manifest.created = NowText(t.clock);
-    manifest.projectIndex = t.options.ProjectIndex;
-    manifest.projectName = std::string(package::ProjectCodeAt(t.options.ProjectIndex));
-    manifest.nvMechanism = ChooseNvMechanism(t.options);
-    manifest.nvRestore = RestoresNvItems(t.options);
+    BackupManifest manifest = NewManifest(t.clock, t.options);
 
     BackupAt(t, folder, manifest);
     if (Healthy(t.reporter) && manifest.nvMechanism == NvMechanism::Library) BackupNvWithLibrary(t, folder, manifest);
@@ -353,18 +380,25 @@ bool BackupDevice(DeviceDataTarget& t, const fs::path& folder) {
     // A step may end early with a line rather than the run's failure.
     if (!manifest.atSaved || !manifest.nvSaved) FailIfHealthy(t.reporter, "The backup is incomplete");
     if (!Healthy(t.reporter)) return false;
-    std::string error;
-    if (!RecordBackupFiles(t.files, folder, manifest, error)) {
-        FailIfHealthy(t.reporter, "The backup cannot be read back: " + error);
-        return false;
-    }
+    return WriteManifest(t.files, t.reporter, folder, manifest);
+}
 
-    const fs::path file = folder / kManifestFileName;
-    if (!t.files.ReplaceAtomically(file, ManifestToJson(manifest))) {
-        FailIfHealthy(t.reporter, "Unable to write to " + file.string());
-        return false;
+bool RecordRunBackup(platform::Files& files, platform::Clock& clock, core::Reporter& reporter,
+                     const package::DownloadOptions& options, const fs::path& folder, const RunBackup& saved) {
+    BackupManifest manifest = NewManifest(clock, options);
+    if (saved.at != nullptr) {
+        manifest.at = *saved.at;
+        manifest.atSaved = true;
     }
-    return true;
+    if (saved.librarySlots != nullptr) {
+        if (!WriteLibraryItems(files, reporter, *saved.librarySlots, folder, manifest)) return false;
+        manifest.nvSaved = true;
+    } else if (saved.diagItems != nullptr) {
+        manifest.nvItems = *saved.diagItems;
+        manifest.nvSaved = true;
+    }
+    if (saved.userData != nullptr) AddUserData(manifest, *saved.userData, folder);
+    return WriteManifest(files, reporter, folder, manifest);
 }
 
 std::optional<BackupManifest> LoadCompleteBackup(platform::Files& files, const package::DownloadOptions& options,

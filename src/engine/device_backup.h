@@ -17,6 +17,9 @@
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/serial_ports.h"
+#include "preserve/at_parameters.h"
+#include "preserve/efs_preservation.h"
+#include "preserve/library_nv.h"
 #include "preserve/nv_tables.h"
 
 namespace firmora::engine {
@@ -45,6 +48,24 @@ bool IsFreshBackupFolder(const std::filesystem::path& folder);
 // empty. True when everything was saved and the manifest written; otherwise
 // the run's failure is reported and the folder stays without a manifest.
 bool BackupDevice(DeviceDataTarget& target, const std::filesystem::path& folder);
+
+// What an update run saved into its device backup folder, step by step:
+// at.bak (for `at`), nv.bak or the library's items, the user-data copies.
+// A member left null was not saved.
+struct RunBackup {
+    const preserve::AtParameters* at = nullptr;
+    const preserve::NvSlots* librarySlots = nullptr;  // written into nv.bak here
+    const preserve::NvTable* diagItems = nullptr;     // nv.bak's records, written by the DIAG backup
+    const preserve::EfsUserData* userData = nullptr;
+};
+
+// Completes the folder of an update run as a backup of its own: nv.bak
+// from the library's items and the manifest, so that a run that does not
+// pass leaves a folder `firmora restore` can write back. False (the run's
+// failure reported) when a file cannot be written or read back.
+bool RecordRunBackup(platform::Files& files, platform::Clock& clock, core::Reporter& reporter,
+                     const package::DownloadOptions& options, const std::filesystem::path& folder,
+                     const RunBackup& saved);
 
 // Checks that `folder` holds a complete backup: the manifest and every file
 // it names, nv.bak of whole records matching the manifest.

@@ -144,6 +144,7 @@ private:
     void BackupNv();
     void BackupNvWithLibrary();
     Flow BackupUserData();
+    void RecordBackup();
     void ApplyPartOfEfs();
     void RebootToBootloader();
     void WaitForBootloader();
@@ -357,6 +358,24 @@ Workflow::Flow Workflow::BackupUserData() {
     }
     preserve::BackupUserData(session, userData_);
     return Flow::Continue;
+}
+
+// The folder as a backup of its own before the device is touched further:
+// the library keeps its items only in memory, and a run that ends after the
+// download wiped the device must leave everything needed to write it back.
+void Workflow::RecordBackup() {
+    if (!Healthy() || backupFolder_.empty()) return;
+    RunBackup saved;
+    saved.at = &identity_;
+    if (options_.bBackup) {
+        switch (ChooseNvMechanism(options_)) {
+            case NvMechanism::Library: saved.librarySlots = nvSlots_.get(); break;
+            case NvMechanism::Diag: saved.diagItems = &nvState_.SavedNvList; break;
+            case NvMechanism::DiagVendor: saved.diagItems = &services_.nvTables.vendor; break;
+        }
+    }
+    if (options_.bBackupUserData) saved.userData = &userData_;
+    RecordRunBackup(services_.files, services_.clock, reporter_, options_, backupFolder_, saved);
 }
 
 // Step 12.
@@ -591,6 +610,7 @@ bool Workflow::Run() {
         modeswitch::SendDiskModeCommand(options_, links_.atCommands, reporter_);
     }
     if (Backup() == Flow::EndNow || BackupUserData() == Flow::EndNow) return false;
+    RecordBackup();
     ApplyPartOfEfs();
     RebootToBootloader();
     WaitForBootloader();
