@@ -40,6 +40,8 @@ bool QualifiesAsDiag(const std::string& friendlyName, bool enprg9x15) {
     return !diag && Contains(friendlyName, "QD");  // "QDLoader" holds "QD"
 }
 
+std::string First(const std::vector<std::string>& list) { return list.empty() ? std::string() : list.front(); }
+
 }  // namespace
 
 const std::vector<std::string>& SwitchHardwareIds() {
@@ -187,10 +189,6 @@ PortMap PortDiscovery::Ports() const {
     std::lock_guard lock(scanMutex_);
     return ports_;
 }
-
-namespace {
-std::string First(const std::vector<std::string>& list) { return list.empty() ? std::string() : list.front(); }
-}  // namespace
 
 std::string PortDiscovery::DiagSelector() const {
     std::lock_guard lock(scanMutex_);

@@ -50,7 +50,9 @@ protected:
 const std::vector<std::string>& SwitchHardwareIds();
 
 // The port name of a friendly name: the text between the first "(" and the
-// first ")", used only when that ")" ends the text; empty otherwise.
+// first ")", used only when that ")" ends the text and the text is "COM"
+// and a number from 1 on (anything else would reach the worker as port 0);
+// empty otherwise.
 std::string PortNameOfFriendlyName(const std::string& friendlyName);
 
 class PortDiscovery {
@@ -60,7 +62,9 @@ public:
                   core::LineLog& log, AtPortProbe& probe, DiscoverySwitch& d1Switch, bool enprg9x15);
 
     // The full scan: rebuilds the three lists and selects entry 0 of each;
-    // true when a Diag port was found.
+    // true when a Diag port was found. An interface scan without a Diag port
+    // is run once more (from empty lists). The lists are replaced whole when
+    // the scan ends.
     bool ScanPorts();
     // The interface scan: appends to both lists; true when a Diag port was appended.
     bool ScanComInterfaces(std::vector<std::string>& diag, std::vector<std::string>& app);
@@ -69,6 +73,7 @@ public:
     void FindAtPorts(std::vector<std::string>& at, const std::vector<std::string>& diag,
                      const std::vector<std::string>& app);
     // After a reset: is the first Diag port still the one numbered `portNumber`?
+    // Up to four interface scans 500 ms apart; the lists are left alone.
     bool CheckDiagPort(int portNumber);
 
     // The lists of the last full scan (a copy) and the selectors' texts

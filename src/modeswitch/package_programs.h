@@ -22,9 +22,13 @@ inline constexpr const char* kDrivletProgram = "Drivlet.exe";
 // callers notice the ports that stay missing).
 void RunSwivlet(platform::Processes& processes, const std::filesystem::path& workingFolder);
 
-// Runs the reset program up to three times until it leaves "100"; any other
-// code is the run's failure with its text. An empty `workingFolder` (no
-// temporary folder) fails with "Could not get temp dir path".
+// Runs the reset program up to three times (3 s before, 7 s after each
+// start) until it leaves "100" in [Project] ExecuteRebootle of
+// workingFolder/Config.ini; any other code is the run's failure with its
+// text. An attempt whose program could not be started counts as "0", so a
+// "100" an earlier run left in the file is never taken for this run's. An
+// empty `workingFolder` (no temporary folder) fails with "Could not get temp
+// dir path".
 bool RunRebootle(platform::Processes& processes, platform::Clock& clock, platform::Files& files,
                  core::Reporter& reporter, const std::filesystem::path& workingFolder);
 

@@ -1,6 +1,7 @@
 #include "package/device_interrogation.h"
 
 #include <algorithm>
+#include <cctype>
 #include <optional>
 #include <string_view>
 #include <vector>
@@ -95,11 +96,12 @@ bool ReadInto(platform::SerialPort& port, std::string& reply, size_t maxBytes) {
 }
 
 std::string RevisionOf(const std::string& reply) {
-    const size_t label = reply.find("Revision:");
+    constexpr std::string_view kLabel = "Revision:";
+    const size_t label = reply.find(kLabel);
     if (label == std::string::npos) return {};
     // The character after the colon is a blank on every known device and is
     // skipped without looking at it.
-    const size_t start = label + 10;
+    const size_t start = label + kLabel.size() + 1;
     if (start >= reply.size()) return {};
     size_t end = reply.find("\r\nIMEI:", start);
     if (end == std::string::npos) end = LineAt(reply, start).size() + start;
