@@ -72,6 +72,18 @@ TEST_F(ExplicitPortsTest, PresentsExactlyTheNamedPortsWithRolesTheScanClassifies
         EXPECT_TRUE(devices.FastbootInterfacePaths().empty());
         EXPECT_TRUE(devices.UsbBootDevicePaths().empty());
     }
+    {
+        // A path relative to the working folder names the same port.
+        const std::string relative = (folder_ / "at").lexically_relative(fs::current_path()).string();
+        ASSERT_NE(relative.front(), '/');
+        ExplicitDeviceEnumerator devices(serialPorts, {"", relative, "", ""});
+        EXPECT_EQ(devices.SerialPortNames(), (std::vector<std::string>{"COM5"}));
+        EXPECT_EQ(devices.ComNameOf(relative), "COM5");
+        const auto mapped = serialPorts.DevicePathFor("COM5");
+        ASSERT_TRUE(mapped && mapped->front() == '/');
+        EXPECT_EQ(fs::path(*mapped).lexically_normal(), folder_ / "at");
+        EXPECT_EQ(Through(serialPorts, "COM5", at), "AT\r");
+    }
     // Gone with the enumerator: the names no longer lead anywhere.
     EXPECT_EQ(serialPorts.DevicePathFor("COM5"), std::nullopt);
 }
@@ -80,8 +92,8 @@ TEST_F(ExplicitPortsTest, AResetTakesThePortsAwayAndTheSameLinksBringThemBack) {
     auto diag = std::make_unique<PtyPair>();
     auto at = std::make_unique<PtyPair>();
     PosixSerialPorts serialPorts;
+    ChangeEvents events;  // outlives the thread that feeds it
     ExplicitDeviceEnumerator devices(serialPorts, {Link("diag", *diag), Link("at", *at), "", ""}, 5ms);
-    ChangeEvents events;
     devices.SetChangeHandler(events.Handler());
 
     // The modem resets: its ttys and their links go.

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/last_error.h"
+#include "platform/posix/libusb_boot_pipe.h"
 #include "platform/posix/libusb_device_path.h"
 #include "platform/posix/libusb_usb_bulk.h"
 
@@ -114,6 +115,25 @@ TEST(FastbootInterfaceMatch, APathFindsItsInterfaceOnlyWhileTheDeviceKeepsItsSha
     path.interfaceNumber.reset();
     EXPECT_FALSE(FindFastbootInterface(*composite, path));
     EXPECT_TRUE(FindFastbootInterface(*single, path));
+}
+
+TEST(UsbBootPipe, IsTheFirstBulkOutEndpointOfTheFirstSettings) {
+    const libusb_endpoint_descriptor interruptOut = Endpoint(0x02, LIBUSB_TRANSFER_TYPE_INTERRUPT, 8);
+    const Config config({{{0, 0, 0xFF, 0xFF, 0xFF, {kBulkIn, interruptOut}}},
+                         {{1, 0, 0xFF, 0xFF, 0xFF, {}}, {1, 1, 0xFF, 0xFF, 0xFF, {Endpoint(0x03, 2)}}},
+                         {{2, 0, 0xFF, 0xFF, 0xFF, {kInterruptIn, Endpoint(0x04, 2), Endpoint(0x05, 2)}}}});
+    const auto pipe = FindBootPipe(*config);
+    ASSERT_TRUE(pipe);
+    EXPECT_EQ(pipe->interfaceNumber, 2);
+    EXPECT_EQ(pipe->endpointAddress, 0x04);
+    EXPECT_FALSE(FindBootPipe(*Config({{{0, 0, 0xFF, 0xFF, 0xFF, {kBulkIn, interruptOut}}}})));
+
+    SetLastError(0);
+    EXPECT_EQ(OpenLibusbBootPipe("usb:1-1:VID_0451"), nullptr);
+    EXPECT_EQ(LastError(), uint32_t{EINVAL});
+    // No hub has seven tiers of port 7 on bus 255 (or libusb cannot start here).
+    EXPECT_EQ(OpenLibusbBootPipe("usb:255-7.7.7.7.7.7.7:VID_0451&PID_D00E"), nullptr);
+    EXPECT_NE(LastError(), 0u);
 }
 
 TEST(UsbDevicePath, FormatsAndParsesBack) {

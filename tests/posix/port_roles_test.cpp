@@ -83,7 +83,7 @@ TEST(PortRoles, ShippedTableLoads) {
     PosixFiles files;
     std::string error;
     const auto table =
-        LoadPortRoleTable(files, std::filesystem::path(FIRMORA_PORT_TABLE_DIR) / kPortRoleFile, error);
+        LoadPortRoleTable(files, PortRoleTablePath(std::filesystem::path(FIRMORA_PORT_TABLE_DIR).parent_path()), error);
     ASSERT_TRUE(table) << error;
     EXPECT_FALSE(table->empty());
     EXPECT_FALSE(LoadPortRoleTable(files, std::filesystem::path(FIRMORA_PORT_TABLE_DIR) / "missing.table", error));

@@ -85,12 +85,12 @@ TEST(ExplicitPortsAgainstFirmoraSim, FollowTheModemIntoItsBootLoaderAndBack) {
     ASSERT_TRUE(sim.WaitLine("ready", kGenerous)) << sim.seen();
 
     platform::PosixSerialPorts serialPorts;
+    ChangeEvents events;  // outlives the thread that feeds it
     auto devices = std::make_unique<platform::ExplicitDeviceEnumerator>(
         serialPorts,
         platform::ExplicitPorts{(links / "diag").string(), (links / "at").string(), (links / "app").string(),
                                 fastbootPath},
         20ms);
-    ChangeEvents events;
     devices->SetChangeHandler(events.Handler());
     const auto interfaces = devices->ComPortInterfaces();
     ASSERT_TRUE(interfaces && interfaces->size() == 3u) << sim.seen();

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <filesystem>
 
 #include "platform/last_error.h"
 #include "platform/posix/libusb_device_path.h"
@@ -17,6 +18,14 @@ namespace {
 constexpr char kProduct[] = "Named";
 constexpr char kHardwareId[] = "FIRMORA\\NAMED_PORT";
 
+// A path made absolute against the working folder of now (links are kept as
+// links): a COM mapping must not depend on where the tool runs later.
+std::string Absolute(const std::string& path) {
+    std::error_code error;
+    const std::filesystem::path absolute = std::filesystem::absolute(path, error);
+    return error ? path : absolute.string();
+}
+
 }  // namespace
 
 ExplicitDeviceEnumerator::ExplicitDeviceEnumerator(PosixSerialPorts& serialPorts, ExplicitPorts ports,
@@ -24,6 +33,7 @@ ExplicitDeviceEnumerator::ExplicitDeviceEnumerator(PosixSerialPorts& serialPorts
     : serialPorts_(serialPorts), fastboot_(std::move(ports.fastboot)), pollInterval_(pollInterval) {
     const auto add = [this](int number, const char* role, std::string path) {
         if (path.empty()) return;
+        path = Absolute(path);
         serialPorts_.MapComPort(number, path);
         const bool present = Present(path);
         named_.push_back({number, role, std::move(path), present});
@@ -53,8 +63,9 @@ bool ExplicitDeviceEnumerator::Present(const std::string& path) {
 }
 
 std::optional<std::string> ExplicitDeviceEnumerator::ComNameOf(const std::string& path) const {
+    const std::string wanted = Absolute(path);
     for (const Named& port : named_) {
-        if (port.path == path) return ComPortValueName(port.comNumber);
+        if (port.path == wanted) return ComPortValueName(port.comNumber);
     }
     return std::nullopt;
 }
@@ -124,6 +135,7 @@ void ExplicitDeviceEnumerator::Watch() {
             events.push_back({present ? DeviceChange::Arrival : DeviceChange::Removal, true,
                               ComPortValueName(port.comNumber)});
         }
+        if (events.empty()) continue;
         // The handler may call back into this object: it runs unlocked.
         ChangeHandler handler = handler_;
         lock.unlock();

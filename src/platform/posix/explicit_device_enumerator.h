@@ -8,7 +8,8 @@
 //     --app   COM4  "Named Terminal Port (COM4)"
 //     --at    COM5  "Named AT Port (COM5)"   (found by the AT probe)
 //
-// The numbers are mapped in PosixSerialPorts for the object's lifetime, so
+// A relative path is taken from the working folder at construction. The
+// numbers are mapped in PosixSerialPorts for the object's lifetime, so
 // opening "COM5" opens the named path, following its link at every open: a
 // modem that comes back from a reset under another node behind the same
 // by-id link is found again. A port is present while its path leads to a
@@ -58,7 +59,8 @@ public:
     ExplicitDeviceEnumerator(const ExplicitDeviceEnumerator&) = delete;
     ExplicitDeviceEnumerator& operator=(const ExplicitDeviceEnumerator&) = delete;
 
-    // The COM name a named path got ("COM5"); nullopt when no port has that path.
+    // The COM name a named path got ("COM5"), the path as it was named;
+    // nullopt when no port has that path.
     std::optional<std::string> ComNameOf(const std::string& path) const;
     // The sysfs path of the USB device behind a named port ("COM5"), for
     // ModemManager's InhibitDevice; nullopt when the port is not there or

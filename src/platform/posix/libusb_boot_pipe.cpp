@@ -18,25 +18,6 @@ bool Fail(uint32_t code) {
     return false;
 }
 
-// The first interface (alternate setting 0) with a bulk OUT endpoint.
-bool FindBulkOut(const libusb_config_descriptor& config, uint8_t& interfaceNumber, uint8_t& endpoint) {
-    for (uint8_t i = 0; i < config.bNumInterfaces; ++i) {
-        const libusb_interface& interface = config.interface[i];
-        if (interface.num_altsetting < 1 || interface.altsetting == nullptr) continue;
-        const libusb_interface_descriptor& setting = interface.altsetting[0];
-        for (uint8_t e = 0; e < setting.bNumEndpoints; ++e) {
-            const libusb_endpoint_descriptor& d = setting.endpoint[e];
-            const bool bulk = (d.bmAttributes & LIBUSB_TRANSFER_TYPE_MASK) == LIBUSB_TRANSFER_TYPE_BULK;
-            if (bulk && (d.bEndpointAddress & LIBUSB_ENDPOINT_DIR_MASK) == LIBUSB_ENDPOINT_OUT) {
-                interfaceNumber = setting.bInterfaceNumber;
-                endpoint = d.bEndpointAddress;
-                return true;
-            }
-        }
-    }
-    return false;
-}
-
 class BootPipe final : public DeviceFile {
 public:
     BootPipe(libusb_context* context, libusb_device_handle* handle, uint8_t interfaceNumber, uint8_t endpoint,
@@ -84,6 +65,24 @@ private:
 
 }  // namespace
 
+std::optional<BootPipeEndpoint> FindBootPipe(const libusb_config_descriptor& config) {
+    if (config.interface == nullptr) return std::nullopt;
+    for (uint8_t i = 0; i < config.bNumInterfaces; ++i) {
+        const libusb_interface& interface = config.interface[i];
+        if (interface.num_altsetting < 1 || interface.altsetting == nullptr) continue;
+        const libusb_interface_descriptor& setting = interface.altsetting[0];
+        if (setting.endpoint == nullptr) continue;
+        for (uint8_t e = 0; e < setting.bNumEndpoints; ++e) {
+            const libusb_endpoint_descriptor& d = setting.endpoint[e];
+            const bool bulk = (d.bmAttributes & LIBUSB_TRANSFER_TYPE_MASK) == LIBUSB_TRANSFER_TYPE_BULK;
+            if (bulk && (d.bEndpointAddress & LIBUSB_ENDPOINT_DIR_MASK) == LIBUSB_ENDPOINT_OUT) {
+                return BootPipeEndpoint{setting.bInterfaceNumber, d.bEndpointAddress};
+            }
+        }
+    }
+    return std::nullopt;
+}
+
 std::unique_ptr<DeviceFile> OpenLibusbBootPipe(const std::string& devicePath) {
     const auto path = ParseDevicePath(devicePath);
     if (!path) {
@@ -106,9 +105,10 @@ std::unique_ptr<DeviceFile> OpenLibusbBootPipe(const std::string& devicePath) {
             continue;
         }
         const ConfigPtr config = ActiveConfig(device);
-        uint8_t interfaceNumber = 0;
-        uint8_t endpoint = 0;
-        if (!config || !FindBulkOut(*config, interfaceNumber, endpoint)) break;
+        const auto pipe = config ? FindBootPipe(*config) : std::nullopt;
+        if (!pipe) break;
+        const uint8_t interfaceNumber = pipe->interfaceNumber;
+        const uint8_t endpoint = pipe->endpointAddress;
         libusb_device_handle* handle = nullptr;
         if (const int result = libusb_open(device, &handle); result != 0) {
             SetLastError(ErrnoForLibusb(result));

@@ -9,12 +9,25 @@
 // device may not be opened, EBUSY when another program holds it, ENODEV
 // once the device has gone, ETIMEDOUT, EBADF after Close.
 
+#include <libusb-1.0/libusb.h>
+
+#include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "platform/device_enumerator.h"
 
 namespace firmora::platform {
+
+struct BootPipeEndpoint {
+    uint8_t interfaceNumber = 0;
+    uint8_t endpointAddress = 0;
+};
+
+// The first bulk OUT endpoint of the configuration, looking at each
+// interface's first alternate setting; nullopt when there is none.
+std::optional<BootPipeEndpoint> FindBootPipe(const libusb_config_descriptor& config);
 
 std::unique_ptr<DeviceFile> OpenLibusbBootPipe(const std::string& devicePath);
 

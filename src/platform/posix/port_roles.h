@@ -77,6 +77,11 @@ std::optional<PortRoleTable> ParsePortRoleTable(std::string_view text, const std
 std::optional<PortRoleTable> LoadPortRoleTable(Files& files, const std::filesystem::path& file,
                                                std::string& error);
 
+// The shipped table beside the program: <programFolder>/ports/modem-ports.table.
+inline std::filesystem::path PortRoleTablePath(const std::filesystem::path& programFolder) {
+    return programFolder / kPortRoleFolder / kPortRoleFile;
+}
+
 const PortRoleEntry* FindPortRole(const PortRoleTable& table, uint16_t vendorId, uint16_t productId,
                                   uint8_t interfaceNumber);
 

@@ -127,7 +127,9 @@ std::vector<std::string> InPathOrder(std::vector<UsbDevicePath> found) {
 
 // List order: by USB location and interface number, then by node.
 bool PortOrderLess(const UdevPort& a, const UdevPort& b) {
-    const auto location = [](const UdevPort& port) { return ParseDevicePath(port.portKey.substr(0, port.portKey.find('#'))); };
+    const auto location = [](const UdevPort& port) {
+        return ParseDevicePath(port.portKey.substr(0, port.portKey.find('#')));
+    };
     const auto pa = location(a);
     const auto pb = location(b);
     if (pa && pb && !(*pa == *pb)) return PathOrderLess(*pa, *pb);
@@ -308,7 +310,8 @@ std::vector<std::string> UdevDeviceEnumerator::FastbootInterfacePaths() {
                 !IsSysattr(interface.get(), "bInterfaceProtocol", "03")) {
                 continue;
             }
-            udev_device* usbDevice = udev_device_get_parent_with_subsystem_devtype(interface.get(), "usb", "usb_device");
+            udev_device* usbDevice =
+                udev_device_get_parent_with_subsystem_devtype(interface.get(), "usb", "usb_device");
             const auto number = Attribute(interface.get(), "bInterfaceNumber", 16);
             auto path = usbDevice != nullptr ? UsbDeviceOf(usbDevice) : std::nullopt;
             if (!path || !number || *number > 0xFF) continue;

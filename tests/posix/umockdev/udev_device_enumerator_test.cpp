@@ -209,9 +209,9 @@ TEST_F(UdevEnumeratorTest, ComNumbersStayWithThePhysicalPortAcrossEnumerators) {
 
 TEST_F(UdevEnumeratorTest, MonitorReportsUnplugAndReplugWithTheSameComNames) {
     Modem modem = AddFirstModem({"ttyUSB0", "ttyUSB1", "ttyUSB2", "ttyUSB3"});
+    ChangeEvents log;  // outlives the monitor that feeds it
     UdevDeviceEnumerator devices(serialPorts_, settings_, Roles());
     ASSERT_TRUE(devices.monitoring());
-    ChangeEvents log;
     devices.SetChangeHandler(log.Handler());
     ASSERT_EQ(serialPorts_.DevicePathFor("COM3"), "/dev/ttyUSB0");
 
