@@ -7,7 +7,7 @@ packages=(
   nlohmann-json3-dev libxxhash-dev libusb-1.0-0-dev libudev-dev
   umockdev libumockdev-dev
   fastboot
-  libsystemd-dev libudev-dev python3-dbus python3-dbusmock dbus-daemon
+  libsystemd-dev libudev-dev python3-dbus python3-dbusmock dbus-daemon umockdev libumockdev-dev
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -4,11 +4,13 @@
 // org.freedesktop.ModemManager1 and handed back with InhibitDevice(uid, false)
 // on the same connection, which the hold keeps open for the whole run: the
 // service also ends the inhibition by itself when that connection goes, so a
-// tool that crashes gives the modem back too.
+// tool that crashes gives the modem back too. The inhibition is kept by UID,
+// so it lasts while the modem resets and enumerates again.
 // - No system bus, or nobody owning the service's name: nothing to do (the
 //   service is never started by the call).
 // - The service answers that it does not know the device: nothing to do.
-// - Any other error: refused, with the service's reason and a remedy.
+// - Any other error (no right to control modems, the device already inhibited
+//   by another program): refused, with the service's reason and a remedy.
 
 #include "platform/modem_inhibitor.h"
 

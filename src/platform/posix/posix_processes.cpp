@@ -13,6 +13,7 @@
 #include <climits>
 #include <fstream>
 #include <optional>
+#include <string_view>
 #include <system_error>
 #include <thread>
 
@@ -82,12 +83,11 @@ void ReapWhenDone(pid_t pid) {
     }
 }
 
-std::optional<uint32_t> ProcessIdOf(const char* name) {
+// The process id a /proc entry's name stands for; nullopt for other entries.
+std::optional<uint32_t> ProcessIdOf(std::string_view name) {
     uint32_t id = 0;
-    const char* end = name;
-    while (*end != '\0') ++end;
-    const auto [last, error] = std::from_chars(name, end, id);
-    if (error != std::errc() || last != end || id == 0) return std::nullopt;
+    const auto [last, error] = std::from_chars(name.data(), name.data() + name.size(), id);
+    if (error != std::errc() || last != name.data() + name.size() || id == 0) return std::nullopt;
     return id;
 }
 
