@@ -196,10 +196,17 @@ int RunUpdate(const CommandArgs& args, std::ostream& out, std::ostream& err) {
         return kExitFailure;
     }
 
+    // The modem's data must outlive a failed run, so they never go to the
+    // temporary folder.
     const fs::path backupRoot = o.backupRoot ? fs::absolute(*o.backupRoot, ec) : DefaultBackupRoot();
-    if (backupRoot.empty() || (fs::create_directories(backupRoot, ec), ec)) {
-        err << "firmora run: cannot make the backup folder " << package::EscapeVisible(backupRoot.string())
-            << (ec ? ": " + ec.message() : std::string()) << '\n';
+    if (backupRoot.empty()) {
+        err << "firmora run: no folder for the modem's data is known (no home folder): name one with --backup-root\n";
+        return kExitFailure;
+    }
+    fs::create_directories(backupRoot, ec);
+    if (ec) {
+        err << "firmora run: cannot make the backup folder " << package::EscapeVisible(backupRoot.string()) << ": "
+            << ec.message() << '\n';
         return kExitFailure;
     }
 
