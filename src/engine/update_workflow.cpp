@@ -272,14 +272,22 @@ std::string WithoutLongZeroRun(const preserve::AtParameter& parameter, const std
 // Step 10.
 Workflow::Flow Workflow::Backup() {
     if (!Healthy() || !(options_.bBackup || options_.bBackupUserData)) return Flow::Continue;
+    // A value the device does not have it refuses ("ERROR") and is not
+    // kept; a query it leaves unanswered is a value the download would wipe
+    // unsaved, so that read counts as failed.
+    bool unanswered = false;
     for (int attempt = 1; attempt <= kIdentityAttempts; ++attempt) {
-        if (preserve::ReadIdentity(atSession_, identity_) || !Healthy()) break;
+        const size_t silentBefore = links_.atCommands.UnansweredQueries();
+        const bool read = preserve::ReadIdentity(atSession_, identity_);
+        unanswered = links_.atCommands.UnansweredQueries() != silentBefore;
+        if ((read && !unanswered) || !Healthy()) break;
         if (attempt < kIdentityAttempts && !run_.PauseUnlessStopped(kIdentityPauseMs)) break;
     }
     Report("Backup OK");
     if (!identity_.imei.read) Fail("[Dload] Fail to Read IMEI");
     if (!identity_.sn.read) Fail("[Dload] Fail to Read SN");
     if (!identity_.testInformation.read) Fail("[Dload] Fail to Read Testinf");
+    if (unanswered) Fail("[Dload] The device did not answer every query of its data");
     if (!Healthy()) return Flow::Continue;
 
     if (MakeBackupFolder(identity_) == Flow::EndNow) return Flow::EndNow;

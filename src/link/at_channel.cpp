@@ -105,6 +105,7 @@ bool AtChannel::RunQuery(const std::string& command, QueryShape shape, std::stri
         reporter_.ReportStatus(kReadDone, core::kReportInfo);
         return true;
     }
+    ++unansweredQueries_;
     return false;
 }
 

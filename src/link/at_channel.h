@@ -77,6 +77,11 @@ public:
     bool AtWriteSlow(const std::string& prefix, const std::optional<std::string>& value,
                      const std::string& failText);
 
+    // How many queries so far ended with no final result at all (the
+    // device stayed silent, or never ended its answer): a caller can tell
+    // a device that said no from one that did not answer.
+    size_t UnansweredQueries() const { return unansweredQueries_; }
+
     // What a query's value is taken from.
     enum class QueryShape { Value, Contexts, AfterEcho };
 
@@ -94,6 +99,7 @@ private:
     platform::Clock& clock_;
     core::Reporter& reporter_;
     bool fastSpeedDownload_;
+    size_t unansweredQueries_ = 0;
 };
 
 }  // namespace firmora::link

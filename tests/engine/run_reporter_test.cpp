@@ -134,6 +134,12 @@ TEST_F(RunReporterTest, BeginRunMakesTheRunHealthyAgain) {
     EXPECT_EQ(view.calls.back().text, "ERROR, new, Error code: 0");
 }
 
+TEST_F(RunReporterTest, BeginRunKeepsAStopGivenBeforeIt) {
+    reporter.Stop();
+    reporter.BeginRun(10);
+    EXPECT_EQ(reporter.RunStatus(), core::kRunStopped);
+}
+
 // In a real run nobody wires anything: the open diagnostic channel that
 // reports through the run's reporter has its errors cleared by every error
 // report, and an AT channel never does.

@@ -1,0 +1,135 @@
+#include "engine/comms_thread.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+#include "worker_fixture.h"
+
+namespace firmora::engine {
+namespace {
+
+using nlohmann::json;
+
+// Holds the worker's thread at a chosen line until the test lets it go.
+class Gate {
+public:
+    void HoldAt(testing::RecordingRunView& view, const std::string& text) {
+        view.onLine = [this, text](const testing::RecordingRunView::Line& line) {
+            if (line.text != text) return;
+            std::unique_lock lock(mutex_);
+            reached_ = true;
+            changed_.notify_all();
+            changed_.wait(lock, [this] { return open_; });
+        };
+    }
+    bool WaitReached() {
+        std::unique_lock lock(mutex_);
+        // A guard against a worker that never gets there, not a timing claim.
+        return changed_.wait_for(lock, std::chrono::seconds(60), [this] { return reached_; });
+    }
+    void Open() {
+        std::lock_guard lock(mutex_);
+        open_ = true;
+        changed_.notify_all();
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    bool reached_ = false;
+    bool open_ = false;
+};
+
+using Worker = WorkerFixture;
+
+// Stop from the window's thread while the run walks on its own thread: the
+// run winds down without "PASS" and without a failure, the device is not
+// written, and the termination handler runs once.
+TEST_F(Worker, StopFromAnotherThreadEndsTheRunWithoutPass) {
+    Plug();
+    Gate gate;
+    gate.HoldAt(view, "Backup OK");
+    worker = MakeWorker();
+    int terminated = 0;
+    worker->SetOnTerminate([&] { ++terminated; });
+    worker->Resume();
+    ASSERT_TRUE(gate.WaitReached());
+    worker->Stop();
+    gate.Open();
+    worker->WaitFor();
+
+    EXPECT_EQ(terminated, 1);
+    EXPECT_EQ(worker->RunStatus(), core::kRunStopped);
+    EXPECT_FALSE(worker->Passed());
+    EXPECT_FALSE(view.Has("PASS"));
+    EXPECT_TRUE(view.Failures().empty());
+    for (const std::string& line : RunCommands()) EXPECT_EQ(line.rfind("FASTBOOT:", 0), std::string::npos) << line;
+}
+
+// A Stop given before the run began still holds once it begins.
+TEST_F(Worker, StopBeforeTheRunBeganIsKept) {
+    Plug();
+    worker = MakeWorker();
+    worker->Stop();
+    worker->Execute();
+    EXPECT_EQ(worker->RunStatus(), core::kRunStopped);
+    EXPECT_FALSE(view.Has("PASS"));
+    EXPECT_FALSE(view.Has("Ready 1......"));
+}
+
+// Whoever owns a running worker may drop it: the destructor stops the run
+// and waits for the thread, so it never reads what is gone.
+TEST_F(Worker, DestroyingARunningWorkerStopsAndWaitsForIt) {
+    Plug();
+    Gate gate;
+    gate.HoldAt(view, "Start succssfully");
+    worker = MakeWorker();
+    std::atomic<int> terminated{0};
+    worker->SetOnTerminate([&] { ++terminated; });
+    worker->Resume();
+    ASSERT_TRUE(gate.WaitReached());
+    std::thread release([&] { gate.Open(); });
+    worker.reset();
+    release.join();
+    EXPECT_EQ(terminated.load(), 1);
+    EXPECT_FALSE(view.Has("PASS"));
+}
+
+// A whole run on the worker's own thread passes as on the test's.
+TEST_F(Worker, ResumedRunPassesOnItsOwnThread) {
+    Plug();
+    worker = MakeWorker();
+    std::thread::id ranOn;
+    worker->SetOnTerminate([&] { ranOn = std::this_thread::get_id(); });
+    worker->Resume();
+    worker->WaitFor();
+    EXPECT_TRUE(worker->Passed()) << (view.Failures().empty() ? "" : view.Failures()[0]);
+    EXPECT_NE(ranOn, std::this_thread::get_id());
+}
+
+// The generic package resets nothing itself after the download (the plan's
+// restart is the reset) and waits 10 s before each Diag re-open attempt.
+TEST_F(Worker, Mdm9x15SendsNoResetCommandAndWaitsTenSecondsBeforeTheDiagReopen) {
+    Plug();
+    view.now = [this] { return simulation->clock().TickCount(); };
+    RunOnce();
+    ASSERT_TRUE(worker->Passed());
+    const std::vector<std::string> log = RunCommands();
+    const auto restart = std::find(log.begin(), log.end(), "FASTBOOT: reboot");
+    ASSERT_NE(restart, log.end());
+    for (auto it = restart; it != log.end(); ++it) {
+        EXPECT_NE(it->rfind("DIAG: 0B", 0), 0u) << *it;
+        EXPECT_NE(it->rfind("DIAG: 11", 0), 0u) << *it;
+    }
+    const auto state = view.First(" Modem ready");
+    const auto opened = view.First("Initial Diagnostic0......ok");
+    ASSERT_TRUE(state && opened);
+    EXPECT_GE(opened->ms - state->ms, 10000u);
+}
+
+}  // namespace
+}  // namespace firmora::engine
