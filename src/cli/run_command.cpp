@@ -243,6 +243,8 @@ int RunUpdate(const CommandArgs& args, std::ostream& out, std::ostream& err) {
 
     out << "Updating " << package::EscapeVisible(target->Description()) << " with "
         << package::EscapeVisible(configFile.string()) << '\n';
+    // The run's time counts from the port scan, the first step that waits.
+    const uint64_t started = target->clock().TickCount();
     if (!window.ScanPorts() || window.AtPortSelector().empty()) {
         progress.Finish();
         err << "firmora run: " << (window.DiagPortSelector().empty() ? "no Diag port found" : "no AT port found")
@@ -267,7 +269,6 @@ int RunUpdate(const CommandArgs& args, std::ostream& out, std::ostream& err) {
     engine::TCommsThread worker({target->clock(), target->serialPorts(), target->devices(), target->usbBulk(),
                                  target->processes(), dialogs, target->settings(), files, *tables, window, view},
                                 std::move(settings));
-    const uint64_t started = target->clock().TickCount();
     {
         const StopOnInterrupt stopOnInterrupt([&worker] { worker.Stop(); });
         worker.Resume();

@@ -1,6 +1,9 @@
 #include "cli/run_platform.h"
 
+#include <algorithm>
 #include <array>
+#include <chrono>
+#include <cstdint>
 #include <string_view>
 
 #include "cli/arguments.h"
@@ -72,6 +75,9 @@ private:
     std::unique_ptr<sim::SimPlatform> simulation_;
 };
 
+constexpr int64_t kNamedPortPollMs = 1000;
+constexpr int64_t kFastestPollMs = 10;
+
 // This machine: its serial ports, USB and programs on the real clock (scaled
 // with --time-scale). The modem's ports are the USB serial ports udev lists,
 // or the ones the command line names.
@@ -92,8 +98,13 @@ public:
             const auto found = options.ports.find(option);
             return found == options.ports.end() ? std::string() : found->second;
         };
+        // The named ports are looked at once a second of the run's clock, so
+        // that a faster clock does not wait longer for the modem's return.
+        const auto poll = std::chrono::milliseconds(std::max<int64_t>(
+            kFastestPollMs, static_cast<int64_t>(kNamedPortPollMs / options.timeScale.value_or(1.0))));
         explicit_ = std::make_unique<platform::ExplicitDeviceEnumerator>(
-            serialPorts_, platform::ExplicitPorts{value("--diag"), value("--at"), value("--app"), value("--fastboot")});
+            serialPorts_, platform::ExplicitPorts{value("--diag"), value("--at"), value("--app"), value("--fastboot")},
+            poll);
         description_ = "the modem on " + value("--diag") + " (Diag) and " + value("--at") + " (AT)";
     }
 
