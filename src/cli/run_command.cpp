@@ -15,6 +15,7 @@
 #include "cli/arguments.h"
 #include "cli/config_file.h"
 #include "cli/console_progress.h"
+#include "cli/plan_check.h"
 #include "cli/run_platform.h"
 #include "cli/run_window.h"
 #include "cli/stop_on_interrupt.h"
@@ -181,8 +182,9 @@ int RunUpdate(const CommandArgs& args, std::ostream& out, std::ostream& err) {
     const fs::path configFile = fs::absolute(*o.config, ec);
     const fs::path packageFolder = configFile.parent_path();
     const download::PlanInputResult images = download::BuildPlanInput(*options, packageFolder);
-    if (!images.ok()) {
-        err << "firmora run: " << package::EscapeVisible(images.error) << '\n';
+    if (const std::string imageProblem = images.ok() ? CheckNotEmpty(images.input) : images.error;
+        !imageProblem.empty()) {
+        err << "firmora run: " << package::EscapeVisible(imageProblem) << '\n';
         return kExitFailure;
     }
 
