@@ -250,7 +250,8 @@ int RunUpdate(const CommandArgs& args, std::ostream& out, std::ostream& err) {
     if (!window.ScanPorts() || window.AtPortSelector().empty()) {
         progress.Finish();
         err << "firmora run: " << (window.DiagPortSelector().empty() ? "no Diag port found" : "no AT port found")
-            << " on " << package::EscapeVisible(target->Description()) << '\n';
+            << " for " << package::EscapeVisible(target->Description())
+            << ": is the modem plugged in and awake? (--verbose shows the scan)\n";
         return kExitFailure;
     }
 
