@@ -8,6 +8,7 @@
 
 #include "cli/arguments.h"
 #include "cli/command.h"
+#include "cli/fastboot_devices.h"
 #include "cli/simulated_target.h"
 #include "link/port_discovery.h"
 #include "platform/modem_inhibitor.h"
@@ -105,13 +106,21 @@ public:
         explicit_ = std::make_unique<platform::ExplicitDeviceEnumerator>(
             serialPorts_, platform::ExplicitPorts{value("--diag"), value("--at"), value("--app"), value("--fastboot")},
             poll);
+        if (value("--fastboot").empty()) {
+            // The boot loader is looked for among the USB fastboot interfaces.
+            platform::RoutingUsbBulk* usb = &usbBulk_;
+            usbFastboot_ =
+                std::make_unique<WithFastbootFrom>(*explicit_, [usb] { return usb->FastbootInterfacePaths(); });
+        }
         description_ = "the modem on " + value("--diag") + " (Diag) and " + value("--at") + " (AT)";
     }
 
     platform::Clock& clock() override { return clock_; }
     platform::SerialPorts& serialPorts() override { return serialPorts_; }
     platform::DeviceEnumerator& devices() override {
-        return udev_ ? static_cast<platform::DeviceEnumerator&>(*udev_) : *explicit_;
+        if (udev_) return *udev_;
+        if (usbFastboot_) return *usbFastboot_;
+        return *explicit_;
     }
     platform::UsbBulk& usbBulk() override { return usbBulk_; }
     platform::Processes& processes() override { return processes_; }
@@ -149,6 +158,7 @@ private:
     // The enumerators map COM numbers in serialPorts_, so they go first.
     std::unique_ptr<platform::UdevDeviceEnumerator> udev_;
     std::unique_ptr<platform::ExplicitDeviceEnumerator> explicit_;
+    std::unique_ptr<WithFastbootFrom> usbFastboot_;  // named ports without --fastboot
     std::unique_ptr<platform::ModemInhibition> hold_;
     std::string description_;
 };

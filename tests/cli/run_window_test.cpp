@@ -12,32 +12,12 @@
 
 #include "core/line_log.h"
 #include "link/port_discovery.h"
+#include "notifying_devices.h"
 #include "platform/dialogs.h"
 #include "platform/virtual_clock.h"
 
 namespace firmora::cli {
 namespace {
-
-// An enumerator with no devices whose change notifications the test raises.
-class NotifyingDevices final : public platform::DeviceEnumerator {
-public:
-    std::optional<std::vector<platform::ComPortInterface>> ComPortInterfaces() override {
-        return std::vector<platform::ComPortInterface>{};
-    }
-    std::vector<std::string> SerialPortNames() override { return {}; }
-    std::vector<std::string> FastbootInterfacePaths() override { return {}; }
-    std::vector<std::string> UsbBootDevicePaths() override { return {}; }
-    std::unique_ptr<platform::DeviceFile> OpenDevicePath(const std::string&) override { return nullptr; }
-    void SetChangeHandler(ChangeHandler handler) override { handler_ = std::move(handler); }
-
-    bool HasHandler() const { return static_cast<bool>(handler_); }
-    void Raise(platform::DeviceChange change, bool isPort, const std::string& name) {
-        if (handler_) handler_({change, isPort, name});
-    }
-
-private:
-    ChangeHandler handler_;
-};
 
 struct Lines final : engine::RunView {
     void StatusCallback(int, const std::string& text, int kind) override { lines.push_back({text, kind}); }
