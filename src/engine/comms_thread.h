@@ -87,6 +87,8 @@ public:
     // The device backup folder of this run (empty until the backup made it);
     // read it once the run has ended.
     const std::filesystem::path& BackupFolder() const { return backupFolder_; }
+    // The run's settings; the port numbers change when a reset moved the
+    // ports, so read them once the run has ended.
     const WorkerSettings& Settings() const { return settings_; }
 
 private:

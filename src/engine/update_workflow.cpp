@@ -188,7 +188,8 @@ bool Workflow::RunsResetAndRestore() const {
 }
 
 bool Workflow::NeedsDiagBeforeDownload() const {
-    const bool diagNvBackup = options_.bBackup && ChooseNvMechanism(options_) != NvMechanism::Library;
+    const bool backup = options_.bBackup || options_.bBackupUserData;
+    const bool diagNvBackup = backup && ChooseNvMechanism(options_) != NvMechanism::Library;
     return options_.PlatformName != 255 || diagNvBackup || options_.bBackupUserData || options_.bPartOfEFS;
 }
 
@@ -205,9 +206,9 @@ bool Workflow::EnsureDiagOpen() {
     return false;
 }
 
-// Step 1. A library that cannot be loaded leaves nothing the run can do; the
-// box tells the user, and the run ends as failed so that no caller takes the
-// silence for success.
+// The diagnostic library. One that cannot be loaded leaves nothing the run
+// can do: the box tells the user, and the run ends as failed so that no
+// caller takes the silence for success.
 Workflow::Flow Workflow::LoadLibrary() {
     Report((settings_.packageFolder / link::QlibApi::kLibraryFileName).string());
     qlib_ = link::QlibApi::LoadOrWarn(settings_.packageFolder, services_.serialPorts, services_.clock,
@@ -227,14 +228,15 @@ void Workflow::BuildPlan() {
     plan_ = std::move(built.input);
 }
 
-// Step 4, and the diagnostic channel for the steps before the download.
+// The AT channel, and the diagnostic channel for the steps before the download.
 Workflow::Flow Workflow::OpenChannels() {
     if (Healthy() && OpensAtChannel()) links_.at.OpenAtChannel(settings_.atPort);
     if (Healthy() && NeedsDiagBeforeDownload()) EnsureDiagOpen();
     return Flow::Continue;
 }
 
-// Step 5, not guarded: a package made for one board never runs on another.
+// The board check, whatever came before: a package made for one board never
+// runs on another.
 Workflow::Flow Workflow::CheckGpio() {
     if (options_.strGPIO.empty()) return Flow::Continue;
     std::string reply;
@@ -249,7 +251,7 @@ Workflow::Flow Workflow::CheckGpio() {
     return Flow::EndNow;
 }
 
-// Step 6.
+// The platform check: the chip code the package was made for.
 void Workflow::CheckPlatform() {
     if (!Healthy() || options_.PlatformName == 255) return;
     Report("check platform start.");
@@ -269,7 +271,7 @@ std::string WithoutLongZeroRun(const preserve::AtParameter& parameter, const std
     return parameter.read && clean.find("0000000000") == std::string::npos ? clean : std::string();
 }
 
-// Step 10.
+// The backup: identity, the folder, at.bak, the radio off, the NV items.
 Workflow::Flow Workflow::Backup() {
     if (!Healthy() || !(options_.bBackup || options_.bBackupUserData)) return Flow::Continue;
     // A value the device does not have it refuses ("ERROR") and is not
@@ -312,17 +314,41 @@ std::string BackupFolderNameOf(const preserve::AtParameters& identity) {
                             keptMeid.empty() ? nullptr : &keptMeid);
 }
 
+// An earlier run for this device that did not pass left its backup under
+// the same name, and it may be the only copy of what that run's download
+// wiped: it is kept beside, as "<name>-1" (or the next free number).
+bool KeepEarlierBackup(const fs::path& folder, fs::path& keptAs) {
+    if (IsFreshBackupFolder(folder)) return true;
+    constexpr int kMaxKeptBackups = 1000;
+    for (int n = 1; n <= kMaxKeptBackups; ++n) {
+        fs::path aside = folder;
+        aside += "-" + std::to_string(n);
+        std::error_code ec;
+        if (fs::symlink_status(aside, ec).type() != fs::file_type::not_found) continue;
+        fs::rename(folder, aside, ec);
+        if (ec) return false;
+        keptAs = aside;
+        return true;
+    }
+    return false;
+}
+
 Workflow::Flow Workflow::MakeBackupFolder(const preserve::AtParameters& identity) {
     const fs::path folder = settings_.backupRoot / BackupFolderNameOf(identity);
+    fs::path keptAs;
+    if (!KeepEarlierBackup(folder, keptAs)) {
+        Fail("Could not keep the earlier backup " + folder.string());
+        return Flow::EndNow;
+    }
+    if (!keptAs.empty()) Report("The earlier backup of this device is kept as " + keptAs.string());
     if (!preserve::CreateFolderPath(reporter_, folder / kEfsFolder)) return Flow::EndNow;
     backupFolder_ = folder;
     services_.clock.Sleep(kFolderSettleMs);
     return Flow::Continue;
 }
 
-// Step 10.5.
+// The NV items, by the project's mechanism.
 void Workflow::BackupNv() {
-    if (!options_.bBackup) return;
     switch (ChooseNvMechanism(options_)) {
         case NvMechanism::DiagVendor: {
             preserve::NvSession session = NvSession();
@@ -356,7 +382,7 @@ void Workflow::BackupNvWithLibrary() {
     if (reopen && Healthy()) EnsureDiagOpen();
 }
 
-// Step 11.
+// The user-data files.
 Workflow::Flow Workflow::BackupUserData() {
     if (!Healthy() || !options_.bBackupUserData) return Flow::Continue;
     preserve::EfsSession session = EfsSession();
@@ -375,18 +401,16 @@ void Workflow::RecordBackup() {
     if (!Healthy() || backupFolder_.empty()) return;
     RunBackup saved;
     saved.at = &identity_;
-    if (options_.bBackup) {
-        switch (ChooseNvMechanism(options_)) {
-            case NvMechanism::Library: saved.librarySlots = nvSlots_.get(); break;
-            case NvMechanism::Diag: saved.diagItems = &nvState_.SavedNvList; break;
-            case NvMechanism::DiagVendor: saved.diagItems = &services_.nvTables.vendor; break;
-        }
+    switch (ChooseNvMechanism(options_)) {
+        case NvMechanism::Library: saved.librarySlots = nvSlots_.get(); break;
+        case NvMechanism::Diag: saved.diagItems = &nvState_.SavedNvList; break;
+        case NvMechanism::DiagVendor: saved.diagItems = &services_.nvTables.vendor; break;
     }
     if (options_.bBackupUserData) saved.userData = &userData_;
     RecordRunBackup(services_.files, services_.clock, reporter_, options_, backupFolder_, saved);
 }
 
-// Step 12.
+// The part-of-EFS plan, the configured NV items and the end set before the download.
 void Workflow::ApplyPartOfEfs() {
     if (!Healthy() || !options_.bPartOfEFS) return;
     preserve::EfsPlan plan{options_.RemoveFilesList, options_.RemoveDirList, options_.CreateDirList, {}};
@@ -408,7 +432,7 @@ void Workflow::ApplyPartOfEfs() {
     }
 }
 
-// Step 13, whatever came before: a device whose backup failed still goes to
+// The reboot into the boot loader, whatever came before: a device whose backup failed still goes to
 // its boot loader, where the plan then writes nothing.
 void Workflow::RebootToBootloader() {
     links_.atCommands.AtSendReboot(kRebootToBootloader);
@@ -417,7 +441,7 @@ void Workflow::RebootToBootloader() {
     CloseDiag("Warning-1");
 }
 
-// Step 14.
+// The wait for the boot loader's interface.
 void Workflow::WaitForBootloader() {
     for (int second = 0; second < kBootloaderWaitSeconds; ++second) {
         std::string path;
@@ -433,7 +457,7 @@ void Workflow::WaitForBootloader() {
     flags.arrivalSeen.store(0);
 }
 
-// Step 15: the plan passes over everything once the run is not healthy.
+// The download: the plan passes over everything once the run is not healthy.
 void Workflow::Download() {
     download::AdbApi adb = download::AdbApi::Load(settings_.workingFolder.parent_path(), services_.usbBulk);
     download::FastbootClient client(adb, reporter_, services_.clock);
@@ -441,7 +465,7 @@ void Workflow::Download() {
     plan.Run(plan_);
 }
 
-// Step 16.1. The diagnostic channel closed with the reboot into the boot
+// The reset or power-off after the download. The diagnostic channel closed with the reboot into the boot
 // loader; the command needs it open on the device that came back from the
 // plan's restart.
 bool Workflow::SendResetCommand() {
@@ -461,7 +485,7 @@ bool Workflow::SendResetCommand() {
     return ack == link::DiagAck::Acknowledged;
 }
 
-// Step 16.5.
+// The port check after the device's return.
 void Workflow::RelearnPorts() {
     WorkerWindow& window = services_.window;
     if (window.CheckDiagPort(settings_.diagPort) && !window.AtPortSelector().empty()) {
@@ -485,7 +509,7 @@ void Workflow::RelearnPorts() {
     }
 }
 
-// Step 16.8.
+// The restores over the diagnostic channel.
 void Workflow::RestoreFromDiag() {
     if (Healthy() && options_.bBackupUserData) {
         preserve::EfsSession session = EfsSession();
@@ -505,7 +529,7 @@ void Workflow::RestoreFromDiag() {
     }
 }
 
-// Step 16.10.
+// The library's NV restore and the AT parameters.
 Workflow::Flow Workflow::RestoreThroughLibraryAndAt() {
     if (!Healthy() || !options_.bRestore) return Flow::Continue;
     bool offline = false;
@@ -533,7 +557,7 @@ Workflow::Flow Workflow::RestoreThroughLibraryAndAt() {
     return Flow::Continue;
 }
 
-// Step 16.
+// Reset, re-discovery and restore, for the packages that bring the device back.
 Workflow::Flow Workflow::ResetAndRestore() {
     if (!Healthy() || !RunsResetAndRestore()) return Flow::Continue;
     if (!SendResetCommand()) {
@@ -553,8 +577,13 @@ Workflow::Flow Workflow::ResetAndRestore() {
         ReopenAtLoop(run_);
         if (RestoreThroughLibraryAndAt() == Flow::EndNow) return Flow::EndNow;
     }
-    // Step 16.11: a second reset for the products that need one.
-    if (Project() == 6 || Project() == 19 || (Project() == 20 && !ModemOnly())) ResetAndWait(run_, VariantCase());
+    // A second reset for the products that need one.
+    // The library's restore closed the diagnostic channel, and a reset
+    // request on a closed channel would never reach the device.
+    if (Project() == 6 || Project() == 19 || (Project() == 20 && !ModemOnly())) {
+        if (!links_.diag.IsOpen()) OpenDiagQuietly();
+        ResetAndWait(run_, VariantCase());
+    }
     if (Healthy() && !options_.EndATList.empty()) {
         modeswitch::RunEndAtSet(options_.EndATList, links_.atCommands, links_.diagCommands, services_.clock,
                                 reporter_);
@@ -562,11 +591,11 @@ Workflow::Flow Workflow::ResetAndRestore() {
     return Flow::Continue;
 }
 
-// Step 17.
+// Closing, always.
 void Workflow::Close() {
     if (links_.diag.IsOpen()) {
         links_.diag.CloseChannel("Warning-7");
-        if (run_.Stopped()) Report("COMM Closed");
+        if (run_.Stopped()) run_.Report("COMM Closed", core::kReportError);
     }
     if (links_.at.IsOpen()) {
         if (Project() == package::kProjectRA66_51 || Project() == package::kProjectZP200) {
@@ -581,7 +610,7 @@ void Workflow::Close() {
     }
 }
 
-// Steps 18 and 19.
+// The reset program, then "PASS".
 void Workflow::Finish() {
     if (Healthy() && options_.ExecuteRebootle) {
         modeswitch::RunRebootle(services_.processes, services_.clock, services_.files, reporter_,

@@ -7,6 +7,7 @@
 #include <mutex>
 #include <thread>
 
+#include "engine/device_backup.h"
 #include "worker_fixture.h"
 
 namespace firmora::engine {
@@ -79,6 +80,53 @@ TEST_F(Worker, StopBeforeTheRunBeganIsKept) {
     EXPECT_EQ(worker->RunStatus(), core::kRunStopped);
     EXPECT_FALSE(view.Has("PASS"));
     EXPECT_FALSE(view.Has("Ready 1......"));
+}
+
+// Stop while the worker waits for the Diag port of a device that does not
+// come back: the loop ends with "COMM Closed" at once, not after twenty
+// 10-second attempts, and the run ends without "PASS" and without a failure.
+TEST_F(Worker, StopDuringTheDiagReopenLoopEndsItWithCommClosed) {
+    Plug(json::object(), "no-return");
+    view.now = [this] { return simulation->clock().TickCount(); };
+    worker = MakeWorker();
+    view.onLine = [this](const testing::RecordingRunView::Line& line) {
+        if (line.text.find("Initial Diagnostic0......wait") != std::string::npos) worker->Stop();
+    };
+    worker->Execute();
+
+    // The scans found no port: the selector is empty.
+    EXPECT_EQ(view.Count(" Initial Diagnostic0......wait"), 1u);
+    const auto closed = view.First("COMM Closed");
+    ASSERT_TRUE(closed);
+    EXPECT_EQ(closed->kind, core::kReportError);
+    EXPECT_FALSE(view.Has("PASS"));
+    EXPECT_TRUE(view.Failures().empty());
+    EXPECT_EQ(worker->RunStatus(), core::kRunStopped);
+    // What is left after the Stop passes no further pause of the loops.
+    EXPECT_LT(view.Lines().back().ms - view.First("Initial Diagnostic0......wait")->ms, 3000u);
+    ASSERT_EQ(BackupFolders().size(), 1u);
+    EXPECT_TRUE(fs::is_regular_file(BackupFolders()[0] / "at.bak"));
+}
+
+// Stop once the Diag port is back: the restores are skipped, the closing
+// step says "COMM Closed" as an error line, and the backup stays complete
+// for a restore of its own.
+TEST_F(Worker, StopAfterTheDownloadLeavesARestorableBackup) {
+    Plug();
+    worker = MakeWorker();
+    view.onLine = [this](const testing::RecordingRunView::Line& line) {
+        if (line.text.find("Initial Diagnostic0......ok") != std::string::npos) worker->Stop();
+    };
+    worker->Execute();
+
+    const auto closed = view.First("COMM Closed");
+    ASSERT_TRUE(closed);
+    EXPECT_EQ(closed->kind, core::kReportError);
+    EXPECT_FALSE(view.Has("PASS"));
+    EXPECT_FALSE(InOrder(RunCommands(), {"FASTBOOT: reboot", "AT: AT+CFUN=1"}));
+    ASSERT_EQ(BackupFolders().size(), 1u);
+    std::string error;
+    EXPECT_TRUE(LoadCompleteBackup(files, options, tables, BackupFolders()[0], error)) << error;
 }
 
 // Whoever owns a running worker may drop it: the destructor stops the run

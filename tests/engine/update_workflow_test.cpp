@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "engine/device_backup.h"
+#include "package/project_table.h"
 #include "recording_reporter.h"
 #include "worker_fixture.h"
 
@@ -144,6 +145,119 @@ TEST_F(Workflow, RunThatFailsAfterTheWipeLeavesABackupThatRestoresTheDevice) {
     DeviceDataTarget target{simulation->serialPorts(), simulation->clock(), files, reporter, options, tables,
                             worker->Settings().diagPort, worker->Settings().atPort};
     ASSERT_TRUE(RestoreDevice(target, folder)) << (reporter.Errors().empty() ? "" : reporter.Errors()[0]);
+    ExpectKept(before);
+}
+
+// A package that checks the platform and keeps user files talks DIAG on the
+// worker's own channel before the download, and the diagnostic library
+// opens the same port in between: the channel is open for the check and the
+// copies, closed while the library reads, and the user files come back.
+TEST_F(Workflow, DiagChannelServesThePlatformCheckAndUserDataAroundTheLibrary) {
+    Plug(nlohmann::json::parse(R"({"identity": {"platformCode": 42},
+                                   "efs": {"files": {"data/user/a.cfg": "alpha",
+                                                     "data/user/b.bin": {"size": 3000}}}})"));
+    options.PlatformName = 42;
+    options.bBackupUserData = true;
+    options.UserDataDirList = {"/data/user"};
+    options.UserDataFilesList = {"/data/user/a.cfg", "/data/user/b.bin"};
+    std::optional<std::vector<uint8_t>> a;
+    std::optional<std::vector<uint8_t>> b;
+    {
+        std::lock_guard lock(simulation->lock());
+        a = Modem().diag().efs().FileContent("data/user/a.cfg");
+        b = Modem().diag().efs().FileContent("data/user/b.bin");
+    }
+    const KeptData before = Snapshot();
+    RunOnce();
+
+    EXPECT_TRUE(worker->Passed()) << (view.Failures().empty() ? "" : view.Failures()[0]);
+    EXPECT_TRUE(InOrder(view.Texts(), {"Ready 1......", "check platform start.", "check platform OK.", "Backup OK",
+                                       "QUALCOMM- ", "Backup succssfully", "PASS"}));
+    ExpectKept(before);
+    std::lock_guard lock(simulation->lock());
+    EXPECT_EQ(Modem().diag().efs().FileContent("data/user/a.cfg"), a);
+    EXPECT_EQ(Modem().diag().efs().FileContent("data/user/b.bin"), b);
+}
+
+// Another platform: the check fails the run with its box, before the device
+// is touched beyond the reboot.
+TEST_F(Workflow, PlatformOfAnotherChipFailsTheCheckWithItsBox) {
+    Plug({{"identity", {{"platformCode", 7}}}});
+    options.PlatformName = 42;
+    RunOnce();
+    ASSERT_EQ(view.Failures().size(), 1u);
+    EXPECT_NE(view.Failures()[0].find("Could not get platform type."), std::string::npos);
+    ASSERT_EQ(dialogs.shown().size(), 1u);
+    EXPECT_EQ(dialogs.shown()[0].text, "Plantform type is not matched");
+    EXPECT_FALSE(view.Has("Backup OK"));
+}
+
+// A package that resets its device after the download sends the reset on
+// a diagnostic channel opened on the device back from the plan's restart,
+// and then finds it again.
+TEST_F(Workflow, ResetCommandAfterTheDownloadGoesToTheReturnedDevice) {
+    Plug();
+    options.bPhoneType = true;
+    const KeptData before = Snapshot();
+    RunOnce();
+    EXPECT_TRUE(worker->Passed()) << (view.Failures().empty() ? "" : view.Failures()[0]);
+    EXPECT_TRUE(InOrder(view.Texts(), {"Send reset command", "Reset or power off command......",
+                                       "Receive device change after reset", "Receive device Arrival after reset",
+                                       "Initial Diagnostic0......ok", "PASS"}));
+    EXPECT_TRUE(InOrder(RunCommands(), {"FASTBOOT: reboot", "DIAG: 0B"}));
+    ExpectKept(before);
+}
+
+// A board check that does not match ends the run at once.
+TEST_F(Workflow, GpioOfAnotherBoardEndsTheRunAtOnce) {
+    Plug();
+    options.strGPIO = "XYZ";
+    RunOnce();
+    ASSERT_EQ(view.Failures().size(), 1u);
+    EXPECT_NE(view.Failures()[0].find("GPIO is Not Macth"), std::string::npos);
+    for (const std::string& line : RunCommands()) EXPECT_EQ(line.find("sys_reboot"), std::string::npos) << line;
+}
+
+// The backup an earlier run of this device left behind is never
+// overwritten: it may hold what that run's download wiped.
+TEST_F(Workflow, EarlierBackupOfTheDeviceIsKeptBeside) {
+    Plug();
+    const fs::path earlier = backupRoot / "SN[FM9X15A0012345]IMEI[353456789012348]";
+    fs::create_directories(earlier / "EFS");
+    std::ofstream(earlier / "at.bak") << "[Data]\nIMEI=353456789012348\n";
+    RunOnce();
+    EXPECT_TRUE(worker->Passed()) << (view.Failures().empty() ? "" : view.Failures()[0]);
+    EXPECT_TRUE(view.Has("The earlier backup of this device is kept as " + earlier.string() + "-1"));
+    EXPECT_FALSE(fs::exists(earlier));
+    std::ifstream kept(earlier.string() + "-1/at.bak");
+    const std::string text((std::istreambuf_iterator<char>(kept)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(text, "[Data]\nIMEI=353456789012348\n");
+}
+
+// The products that show the device's version read it before the AT
+// channel closes, and power the device off after the download.
+TEST_F(Workflow, VersionLabelProductShowsTheFirmwareVersionAtTheEnd) {
+    Plug();
+    options.ProjectIndex = package::kProjectRA66_51;
+    RunOnce();
+    EXPECT_TRUE(worker->Passed()) << (view.Failures().empty() ? "" : view.Failures()[0]);
+    EXPECT_TRUE(InOrder(RunCommands(), {"FASTBOOT: reboot", "DIAG: 11", "AT: AT+CGMR"}));
+    ASSERT_EQ(window->versions.size(), 1u);
+    // The device answers "MDM9X15-VQA0012-V2.0.2"; the version is taken from "VQA" on.
+    EXPECT_EQ(window->versions[0], "Version:VQA0012-V2.0.2");
+}
+
+// The products that reset their device a second time after the restores
+// send that reset on an open diagnostic channel (the library's restore
+// closed it), and find the device again.
+TEST_F(Workflow, SecondResetAfterTheRestoresReachesTheDevice) {
+    Plug();
+    options.ProjectIndex = package::kProjectZP200_Italy;
+    const KeptData before = Snapshot();
+    RunOnce();
+    EXPECT_TRUE(worker->Passed()) << (view.Failures().empty() ? "" : view.Failures()[0]);
+    EXPECT_TRUE(InOrder(RunCommands(), {"FASTBOOT: reboot", "DIAG: 11", "AT: AT+CFUN=1", "DIAG: 0B"}));
+    EXPECT_TRUE(InOrder(view.Texts(), {"Receive device Arrival after reset", "Reset or poweroff successfully!", "PASS"}));
     ExpectKept(before);
 }
 

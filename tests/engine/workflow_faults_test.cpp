@@ -72,7 +72,7 @@ std::vector<FaultCase> Cases() {
                 id += '_';
             }
         }
-        cases.push_back({std::move(id), std::move(base), std::move(overrides), mayPass});
+        cases.push_back({std::move(id), std::move(base), std::move(overrides), mayPass, {}, false});
     };
     add("NoReturnAfterTheRestart", "no-return", json::object());
     add("NeverReachesTheBootLoader", "default", {{"usb", {{"neverReturnAfter", {"reboot-bootloader"}}}}});

@@ -19,6 +19,7 @@
 #include "platform/dialogs.h"
 #include "recording_log.h"
 #include "sim/sim_platform.h"
+#include "test_folder.h"
 
 namespace firmora::modeswitch {
 namespace {
@@ -109,9 +110,9 @@ TEST_F(PortScanTest, ACdromOnlyDeviceShowsItsPortsAfterTheModeSwitch) {
     EXPECT_FALSE(scan->ScanPorts());
     EXPECT_TRUE(scan->Ports().at.empty());
     // The readiness check's remedy: the mode-switch program, then a pause.
-    const std::filesystem::path folder = ::testing::TempDir();
-    std::ofstream(folder / kSwivletProgram) << "x";
-    RunSwivlet(sim->processes(), folder);
+    testing::TestFolder folder("scan");
+    std::ofstream(folder.path() / kSwivletProgram) << "x";
+    RunSwivlet(sim->processes(), folder.path());
     sim->clock().Sleep(5000);
     EXPECT_TRUE(scan->ScanPorts());
     EXPECT_EQ(scan->AtSelector(), "COM7");
