@@ -41,6 +41,7 @@
 #include <string>
 #include <vector>
 
+#include "support/bench_files.h"
 #include "support/child_process.h"
 #include "support/firmora_flash.h"
 #include "support/image_file.h"
@@ -92,25 +93,6 @@ struct Row {
     std::string failure;  // empty when every round passed
 };
 
-// Removes the temporary folder however the program ends.
-class TempFolder {
-public:
-    TempFolder() {
-        const char* base = std::getenv("TMPDIR");
-        std::string pattern = std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/firmora-bench-XXXXXX";
-        if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("cannot create a temporary folder");
-        path_ = pattern;
-    }
-    ~TempFolder() {
-        std::error_code ec;
-        fs::remove_all(path_, ec);
-    }
-    const fs::path& path() const { return path_; }
-
-private:
-    fs::path path_;
-};
-
 void WriteText(const fs::path& path, const std::string& text) {
     std::ofstream file(path, std::ios::binary | std::ios::trunc);
     file << text;
@@ -127,12 +109,6 @@ void WriteScenario(const fs::path& path, const std::string& base, const char* ma
                         "  \"bootloader\": {\"replyDelayMs\": 0, \"writeMsPerMiB\": 0, \"maxDownloadSize\": \"" +
                         maxDownloadSize + "\"},\n" +
                         "  \"partitions\": {\"boot\": {\"capacity\": 4294967295}}\n}\n");
-}
-
-double Median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    const size_t n = values.size();
-    return n % 2 == 1 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
 struct Summary {
@@ -375,12 +351,6 @@ void PrintGoals(const Settings& settings, const std::vector<Row>& big, const std
         std::printf("- peak RSS at %llu MiB: %.1f MiB; growth from the small to the large image: %+.1f MiB\n",
                     static_cast<unsigned long long>(settings.smallSizeMiB), smallRss, us.peakRss - smallRss);
     }
-}
-
-std::string ProgramBeside(const char* name) {
-    std::error_code ec;
-    const fs::path self = fs::read_symlink("/proc/self/exe", ec);
-    return ec ? name : (self.parent_path() / name).string();
 }
 
 bool AndroidClientWorks(const std::string& fastboot, const fs::path& folder) {

@@ -17,7 +17,11 @@ extern char** environ;
 
 namespace firmora::bench {
 
-SimServer::SimServer(const std::string& program, const std::string& scenarioFile, const std::string& logFile) {
+SimServer::SimServer(const std::string& program, const std::string& scenarioFile, const std::string& logFile)
+    : SimServer(program, scenarioFile, logFile, Options{}) {}
+
+SimServer::SimServer(const std::string& program, const std::string& scenarioFile, const std::string& logFile,
+                     const Options& options) {
     int out[2];
     if (::pipe2(out, O_CLOEXEC) != 0) throw std::runtime_error(std::string("pipe: ") + std::strerror(errno));
     posix_spawn_file_actions_t actions;
@@ -25,7 +29,9 @@ SimServer::SimServer(const std::string& program, const std::string& scenarioFile
     posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
     posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, logFile.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
-    std::vector<std::string> argv = {program, "--scenario", scenarioFile, "--fastboot-port", "0"};
+    std::vector<std::string> argv = {program, "--scenario", scenarioFile, "--fastboot-port",
+                                     std::to_string(options.port)};
+    argv.insert(argv.end(), options.extraArgs.begin(), options.extraArgs.end());
     std::vector<char*> args;
     for (std::string& arg : argv) args.push_back(arg.data());
     args.push_back(nullptr);
@@ -40,14 +46,15 @@ SimServer::SimServer(const std::string& program, const std::string& scenarioFile
     reader_ = std::thread([this] { ReadLines(); });
 
     constexpr std::string_view kPortLine = "fastboot tcp:127.0.0.1:";
-    const std::optional<std::string> line = WaitForLine(kPortLine, std::chrono::seconds(10));
+    const std::optional<std::string> line =
+        WaitForLine(options.port == 0 ? kPortLine : "ready", std::chrono::seconds(10));
     if (!line) {
         std::ifstream log(logFile);
         std::stringstream text;
         text << log.rdbuf();
         throw std::runtime_error("firmora-sim did not start on " + scenarioFile + ": " + text.str());
     }
-    port_ = static_cast<uint16_t>(std::stoi(line->substr(kPortLine.size())));
+    port_ = options.port != 0 ? options.port : static_cast<uint16_t>(std::stoi(line->substr(kPortLine.size())));
 }
 
 SimServer::~SimServer() {

@@ -15,14 +15,25 @@
 #include <string>
 #include <string_view>
 #include <thread>
+#include <vector>
 
 namespace firmora::bench {
 
 class SimServer {
 public:
+    // How the device is started beyond its scenario.
+    struct Options {
+        // The fastboot TCP port; 0: a free one, which the device prints once
+        // it is in its boot loader (so the scenario must start there).
+        uint16_t port = 0;
+        std::vector<std::string> extraArgs;  // e.g. "--time-scale", "10", "--link-dir", DIR
+    };
     // Starts `program` on `scenarioFile`, its stderr appended to `logFile`,
-    // and waits for its port; throws std::runtime_error when it does not come up.
+    // and waits for its port (with a port given: for its "ready" line);
+    // throws std::runtime_error when it does not come up.
     SimServer(const std::string& program, const std::string& scenarioFile, const std::string& logFile);
+    SimServer(const std::string& program, const std::string& scenarioFile, const std::string& logFile,
+              const Options& options);
     ~SimServer();
     SimServer(const SimServer&) = delete;
     SimServer& operator=(const SimServer&) = delete;

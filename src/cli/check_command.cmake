@@ -39,6 +39,14 @@ string(REPLACE "@CONFIG@" "${config}" args "${ARGS}")
 string(REPLACE "@WORK@" "${WORK_DIR}" args "${args}")
 string(REPLACE "|" ";" args "${args}")
 
+# The run's working folder, its lock and the default backup root go below
+# WORK_DIR, so that checks running at the same time never share them and no
+# check writes into the user's own folders.
+unset(ENV{XDG_RUNTIME_DIR})
+set(ENV{TMPDIR} "${WORK_DIR}/tmp")
+set(ENV{XDG_DATA_HOME} "${WORK_DIR}/data")
+file(MAKE_DIRECTORY "${WORK_DIR}/tmp")
+
 execute_process(COMMAND "${FIRMORA}" ${args}
                 RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err)
 

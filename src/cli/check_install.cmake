@@ -14,7 +14,8 @@ if(NOT status EQUAL 0)
 endif()
 file(RENAME "${WORK_DIR}/staged" "${WORK_DIR}/moved")
 set(tree "${WORK_DIR}/moved")
-foreach(needed firmora firmora-sim nv/vendor.nvtable scenarios/default.json scenarios/two-devices.json)
+foreach(needed firmora firmora-sim nv/vendor.nvtable scenarios/default.json scenarios/two-devices.json
+               demo-package/Config.ini demo-package/NONHLOS.ubi demo-package/AdbWinApi.dll)
   if(NOT EXISTS "${tree}/${needed}")
     message(FATAL_ERROR "the installed tree lacks ${needed}")
   endif()
@@ -44,7 +45,14 @@ function(run_installed expected)
   endif()
 endfunction()
 
+# The run's working folder and its lock stay below WORK_DIR.
+unset(ENV{XDG_RUNTIME_DIR})
+set(ENV{TMPDIR} "${WORK_DIR}/tmp")
+file(MAKE_DIRECTORY "${WORK_DIR}/tmp")
+
 run_installed("boot: 20000 bytes" flash-plan --config Config.ini --simulate)
+# The README's main job, as a new user runs it from the installed tree.
+run_installed("PASS" run --config "${tree}/demo-package/Config.ini" --simulate --backup-root backups)
 run_installed("READ NV ITEM ID:28334" backup --output saved --simulate)
 if(NOT EXISTS "${here}/saved/manifest.json")
   message(FATAL_ERROR "the backup from the installed firmora left no manifest in ${here}/saved")

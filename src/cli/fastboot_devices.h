@@ -36,4 +36,28 @@ private:
     PathSource paths_;
 };
 
+// Another enumerator's serial ports, USB boot devices and notifications,
+// with the fastboot interfaces of a path source: the ports named on the
+// command line, the boot loader found on USB.
+class WithFastbootFrom final : public platform::DeviceEnumerator {
+public:
+    WithFastbootFrom(platform::DeviceEnumerator& ports, FastbootDevices::PathSource paths)
+        : ports_(ports), paths_(std::move(paths)) {}
+
+    std::optional<std::vector<platform::ComPortInterface>> ComPortInterfaces() override {
+        return ports_.ComPortInterfaces();
+    }
+    std::vector<std::string> SerialPortNames() override { return ports_.SerialPortNames(); }
+    std::vector<std::string> FastbootInterfacePaths() override { return paths_(); }
+    std::vector<std::string> UsbBootDevicePaths() override { return ports_.UsbBootDevicePaths(); }
+    std::unique_ptr<platform::DeviceFile> OpenDevicePath(const std::string& path) override {
+        return ports_.OpenDevicePath(path);
+    }
+    void SetChangeHandler(ChangeHandler handler) override { ports_.SetChangeHandler(std::move(handler)); }
+
+private:
+    platform::DeviceEnumerator& ports_;
+    FastbootDevices::PathSource paths_;
+};
+
 }  // namespace firmora::cli

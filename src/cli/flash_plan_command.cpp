@@ -16,6 +16,7 @@
 #include "cli/console_progress.h"
 #include "cli/stop_on_interrupt.h"
 #include "cli/fastboot_devices.h"
+#include "cli/plan_check.h"
 #include "cli/simulated_target.h"
 #include "core/reporter.h"
 #include "download/adb_api.h"
@@ -83,21 +84,6 @@ std::string ParseArgs(const CommandArgs& args, Options& options) {
     if (options.help) return {};
     if (!options.config) return "option --config is required";
     if (options.device && options.scenario) return "--device and --simulate exclude each other";
-    return {};
-}
-
-// An empty image would leave its partition holding nothing; packages never
-// carry one on purpose, so it is refused with the missing ones.
-std::string CheckNotEmpty(const download::PlanInput& input) {
-    for (const auto& image : input.singleImages) {
-        if (image && image->size == 0) return "Image file is empty: " + image->path;
-    }
-    if (!input.configuration) return {};
-    for (const download::PlanEntry& entry : input.entries) {
-        if (entry.file != download::kEraseFile && !download::IsSkippedPlanFile(entry.file) && entry.size == 0) {
-            return "Image file is empty: " + entry.file;
-        }
-    }
     return {};
 }
 

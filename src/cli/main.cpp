@@ -10,11 +10,15 @@
 #include "cli/config_check_command.h"
 #include "cli/device_data_commands.h"
 #include "cli/flash_plan_command.h"
+#include "cli/ports_command.h"
+#include "cli/run_command.h"
 
 namespace firmora::cli {
 namespace {
 
-const std::array<const Command*, 4> kCommands = {
+const std::array<const Command*, 6> kCommands = {
+    &kRunCommand,
+    &kPortsCommand,
     &kConfigCheckCommand,
     &kFlashPlanCommand,
     &kBackupCommand,

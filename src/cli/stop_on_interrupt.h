@@ -4,7 +4,9 @@
 // no manifest for what is incomplete). A second Ctrl-C ends the process at
 // once.
 
+#include <functional>
 #include <memory>
+#include <utility>
 
 #include "engine/run_reporter.h"
 #include "platform/interrupts.h"
@@ -14,8 +16,9 @@ namespace firmora::cli {
 
 class StopOnInterrupt {
 public:
-    explicit StopOnInterrupt(engine::RunReporter& reporter)
-        : watch_(interrupts_.Watch([&reporter] { reporter.Stop(); })) {}
+    // `stop` runs on the interrupt watcher's thread.
+    explicit StopOnInterrupt(std::function<void()> stop) : watch_(interrupts_.Watch(std::move(stop))) {}
+    explicit StopOnInterrupt(engine::RunReporter& reporter) : StopOnInterrupt([&reporter] { reporter.Stop(); }) {}
 
 private:
     platform::PosixInterrupts interrupts_;
