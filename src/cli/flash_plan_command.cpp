@@ -16,7 +16,6 @@
 #include "cli/console_progress.h"
 #include "cli/stop_on_interrupt.h"
 #include "cli/fastboot_devices.h"
-#include "cli/plan_check.h"
 #include "cli/simulated_target.h"
 #include "core/reporter.h"
 #include "download/adb_api.h"
@@ -180,7 +179,7 @@ int RunFlashPlan(const CommandArgs& args, std::ostream& out, std::ostream& err) 
     // Every image it names, before any device is touched.
     const fs::path imageFolder = fs::absolute(*options.config).parent_path();
     const download::PlanInputResult built = download::BuildPlanInput(*downloadOptions, imageFolder);
-    std::string imageProblem = built.ok() ? CheckNotEmpty(built.input) : built.error;
+    std::string imageProblem = built.ok() ? download::EmptyImageProblem(built.input) : built.error;
     if (!imageProblem.empty()) {
         err << "firmora flash-plan: " << package::EscapeVisible(imageProblem) << '\n';
         return kExitFailure;

@@ -15,7 +15,6 @@
 #include "cli/arguments.h"
 #include "cli/config_file.h"
 #include "cli/console_progress.h"
-#include "cli/plan_check.h"
 #include "cli/run_platform.h"
 #include "cli/run_window.h"
 #include "cli/stop_on_interrupt.h"
@@ -182,7 +181,7 @@ int RunUpdate(const CommandArgs& args, std::ostream& out, std::ostream& err) {
     const fs::path configFile = fs::absolute(*o.config, ec);
     const fs::path packageFolder = configFile.parent_path();
     const download::PlanInputResult images = download::BuildPlanInput(*options, packageFolder);
-    if (const std::string imageProblem = images.ok() ? CheckNotEmpty(images.input) : images.error;
+    if (const std::string imageProblem = images.ok() ? download::EmptyImageProblem(images.input) : images.error;
         !imageProblem.empty()) {
         err << "firmora run: " << package::EscapeVisible(imageProblem) << '\n';
         return kExitFailure;

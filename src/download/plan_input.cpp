@@ -56,6 +56,19 @@ std::optional<PlanImage> Measure(const fs::path& folder, const std::string& name
 
 bool IsSkippedPlanFile(const std::string& file) { return file.find("tzfastboot.mbn") != std::string::npos; }
 
+std::string EmptyImageProblem(const PlanInput& input) {
+    for (const auto& image : input.singleImages) {
+        if (image && image->size == 0) return "Image file is empty: " + image->path;
+    }
+    if (!input.configuration) return {};
+    for (const PlanEntry& entry : input.entries) {
+        if (entry.file != kEraseFile && !IsSkippedPlanFile(entry.file) && entry.size == 0) {
+            return "Image file is empty: " + entry.file;
+        }
+    }
+    return {};
+}
+
 uint64_t PlanInput::TotalBytes() const {
     uint64_t total = 0;
     for (const auto& image : singleImages) {

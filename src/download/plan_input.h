@@ -57,4 +57,9 @@ PlanInputResult BuildPlanInput(const package::DownloadOptions& options, const st
 // path contains "tzfastboot.mbn" (exact case).
 bool IsSkippedPlanFile(const std::string& file);
 
+// "Image file is empty: NAME" for the first image the input would write that
+// holds no byte, or empty. An empty image would leave its partition holding
+// nothing; packages never carry one on purpose.
+std::string EmptyImageProblem(const PlanInput& input);
+
 }  // namespace firmora::download

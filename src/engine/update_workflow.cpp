@@ -135,7 +135,7 @@ private:
     }
 
     Flow LoadLibrary();
-    void BuildPlan();
+    Flow BuildPlan();
     Flow OpenChannels();
     Flow CheckGpio();
     void CheckPlatform();
@@ -219,13 +219,18 @@ Workflow::Flow Workflow::LoadLibrary() {
 }
 
 // Every image, found and sized before the device is touched.
-void Workflow::BuildPlan() {
+// The images are checked before the device is touched. A package that lacks
+// one, or carries an empty one, ends the run at once: the device is not sent
+// into its boot loader when nothing could be written there.
+Workflow::Flow Workflow::BuildPlan() {
     download::PlanInputResult built = download::BuildPlanInput(options_, settings_.packageFolder);
-    if (!built.ok()) {
-        Fail(built.error);
-        return;
+    std::string problem = built.ok() ? download::EmptyImageProblem(built.input) : built.error;
+    if (!problem.empty()) {
+        Fail(problem);
+        return Flow::EndNow;
     }
     plan_ = std::move(built.input);
+    return Flow::Continue;
 }
 
 // The AT channel, and the diagnostic channel for the steps before the download.
@@ -635,7 +640,7 @@ bool Workflow::Run() {
     if (options_.bBackup) preserve::PrepareNvTable(options_, services_.nvTables, nvState_);
     Report("Start succssfully");
     reporter_.BeginRun(settings_.totalImageSize);
-    if (Healthy()) BuildPlan();
+    if (Healthy() && BuildPlan() == Flow::EndNow) return false;
     if (OpenChannels() == Flow::EndNow || CheckGpio() == Flow::EndNow) return false;
     CheckPlatform();
     if (Healthy() && !options_.StartATList.empty()) {

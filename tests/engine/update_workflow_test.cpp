@@ -81,6 +81,33 @@ TEST_F(Workflow, MissingLibraryShowsTheBoxAndFailsTheRun) {
     EXPECT_TRUE(RunCommands().empty());
 }
 
+// A package whose image is missing or empty fails before the device is
+// touched: nothing is sent, so the device is never left in its boot loader
+// with nothing to write.
+TEST_F(Workflow, PackageWithAnEmptyImageFailsBeforeTheDeviceIsTouched) {
+    Plug();
+    std::ofstream(workingFolder / "boot9607.img", std::ios::binary | std::ios::trunc);
+    RunOnce();
+
+    EXPECT_FALSE(worker->Passed());
+    ASSERT_EQ(view.Failures().size(), 1u);
+    EXPECT_NE(view.Failures()[0].find("Image file is empty: "), std::string::npos) << view.Failures()[0];
+    EXPECT_TRUE(RunCommands().empty());
+    EXPECT_TRUE(BackupFolders().empty());
+}
+
+TEST_F(Workflow, PackageWithAMissingImageFailsBeforeTheDeviceIsTouched) {
+    Plug();
+    fs::remove(workingFolder / "boot9607.img");
+    RunOnce();
+
+    EXPECT_FALSE(worker->Passed());
+    ASSERT_EQ(view.Failures().size(), 1u);
+    EXPECT_NE(view.Failures()[0].find("boot9607.img"), std::string::npos) << view.Failures()[0];
+    EXPECT_TRUE(RunCommands().empty());
+    EXPECT_TRUE(BackupFolders().empty());
+}
+
 // A package that asks for nothing the AT channel is opened for: the reboot
 // cannot be sent, the wait for the boot loader runs its two minutes, the
 // plan writes nothing and the run ends without "PASS".
