@@ -1,5 +1,6 @@
 #include "cli/run_command.h"
 
+#include <atomic>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -244,9 +245,24 @@ int RunUpdate(const CommandArgs& args, std::ostream& out, std::ostream& err) {
 
     out << "Updating " << package::EscapeVisible(target->Description()) << " with "
         << package::EscapeVisible(configFile.string()) << '\n';
+    // Ctrl-C is Stop from here on. The port scan cannot be cut short (a probe
+    // holds a port), so a Stop during it ends the command once it is over;
+    // during the run the worker winds down through its closing steps.
+    std::atomic<bool> stopRequested{false};
+    std::atomic<engine::TCommsThread*> running{nullptr};
+    const StopOnInterrupt stopOnInterrupt([&stopRequested, &running] {
+        stopRequested = true;
+        if (engine::TCommsThread* worker = running.load()) worker->Stop();
+    });
     // The run's time counts from the port scan, the first step that waits.
     const uint64_t started = target->clock().TickCount();
-    if (!window.ScanPorts() || window.AtPortSelector().empty()) {
+    const bool found = window.ScanPorts() && !window.AtPortSelector().empty();
+    if (stopRequested) {
+        progress.Finish();
+        err << "firmora run stopped: the update was stopped before it began\n";
+        return kExitStopped;
+    }
+    if (!found) {
         progress.Finish();
         err << "firmora run: " << (window.DiagPortSelector().empty() ? "no Diag port found" : "no AT port found")
             << " for " << package::EscapeVisible(target->Description())
@@ -271,11 +287,13 @@ int RunUpdate(const CommandArgs& args, std::ostream& out, std::ostream& err) {
     engine::TCommsThread worker({target->clock(), target->serialPorts(), target->devices(), target->usbBulk(),
                                  target->processes(), dialogs, target->settings(), files, *tables, window, view},
                                 std::move(settings));
-    {
-        const StopOnInterrupt stopOnInterrupt([&worker] { worker.Stop(); });
-        worker.Resume();
-        worker.WaitFor();
-    }
+    running = &worker;
+    // A Stop that came between the scan and now: the worker keeps a Stop
+    // given before its run begins.
+    if (stopRequested) worker.Stop();
+    worker.Resume();
+    worker.WaitFor();
+    running = nullptr;
     progress.Finish();
     // On the run's clock: virtual time for the virtual modem, device time
     // under --time-scale.
