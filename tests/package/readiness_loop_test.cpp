@@ -105,6 +105,11 @@ protected:
     }
 
     void Use(const std::string& scenario) {
+        // What refers to the previous platform goes first.
+        loop.reset();
+        discovery.reset();
+        d1.reset();
+        probe.reset();
         sim = sim::SimPlatform::FromScenario(sim::Scenario::Builtin(FIRMORA_SCENARIO_DIR, scenario));
         probe = std::make_unique<DeviceInterrogation>(sim->serialPorts(), sim->clock(), log, settings.options.Name);
         d1 = std::make_unique<modeswitch::SerialD1Switch>(sim->serialPorts(), sim->clock());
