@@ -209,6 +209,10 @@ HexmorphOutcome Hexmorph(platform::Files& files, const std::filesystem::path& he
     }
     const HexConversion conversion = ParseIntelHex(*text, limits.maxImageBytes);
     if (!conversion.ok()) return {HexmorphResult::NotConverted, hexPath.string() + " " + conversion.error};
+    // The replace would follow a link and overwrite whatever it names.
+    if (files.KindOf(binPath) == platform::FileKind::Link) {
+        return {HexmorphResult::NotConverted, binPath.string() + " is a symbolic link"};
+    }
     if (!files.ReplaceAtomically(binPath, conversion.image.bytes)) {
         return {HexmorphResult::NotConverted,
                 binPath.string() + " cannot be written (error " + std::to_string(platform::LastError()) + ")"};

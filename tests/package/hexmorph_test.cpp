@@ -156,6 +156,17 @@ TEST_F(HexmorphFiles, AMissingOrTooLargeFileShowsItsOwnMessage) {
     EXPECT_FALSE(std::filesystem::exists(bin));
 }
 
+TEST_F(HexmorphFiles, NeverWritesThroughALinkInPlaceOfTheBinary) {
+    const auto elsewhere = folder.path() / "elsewhere";
+    ASSERT_TRUE(WriteTestFile(elsewhere, "kept"));
+    std::filesystem::create_symlink(elsewhere, bin);
+    ASSERT_TRUE(WriteTestFile(hex, Record(0x00, 0, {1}) + kEnd));
+    const HexmorphOutcome outcome = Hexmorph(files, hex, bin);
+    EXPECT_EQ(outcome.result, HexmorphResult::NotConverted);
+    EXPECT_EQ(outcome.error, bin.string() + " is a symbolic link");
+    EXPECT_EQ(ReadTestFile(elsewhere), "kept");
+}
+
 // The same HEX files through objcopy, the reference every build machine has.
 class AgainstObjcopy : public HexmorphFiles {
 protected:
