@@ -1,24 +1,54 @@
 #include "platform/files.h"
 
+#include <algorithm>
+#include <system_error>
+
 #include "platform/last_error.h"
 
 namespace firmora::platform {
 
-std::optional<std::string> ReadFileUpTo(Files& files, const std::filesystem::path& path, uint64_t maxBytes,
-                                        std::string& error) {
-    ReadRefusal refusal = ReadRefusal::None;
-    std::optional<std::string> content = files.ReadWhole(path, maxBytes, refusal);
-    if (content) return content;
+namespace fs = std::filesystem;
+
+std::optional<std::vector<FolderEntry>> Files::ListFolder(const fs::path& folder) {
+    if (KindOf(folder) != FileKind::Folder) return std::nullopt;
+    std::error_code ec;
+    std::vector<FolderEntry> entries;
+    for (fs::directory_iterator it(folder, ec), end; it != end; it.increment(ec)) {
+        if (ec) break;
+        entries.push_back({it->path().filename().string(), KindOf(it->path())});
+    }
+    if (ec) return std::nullopt;
+    std::sort(entries.begin(), entries.end(),
+              [](const FolderEntry& a, const FolderEntry& b) { return a.name < b.name; });
+    return entries;
+}
+
+std::optional<uint64_t> Files::SizeOf(const fs::path& path) {
+    if (KindOf(path) != FileKind::Regular) return std::nullopt;
+    std::error_code ec;
+    const uintmax_t size = fs::file_size(path, ec);
+    if (ec) return std::nullopt;
+    return static_cast<uint64_t>(size);
+}
+
+std::string RefusalSentence(const fs::path& path, ReadRefusal refusal, uint64_t maxBytes) {
     const std::string name = path.string();
     switch (refusal) {
-        case ReadRefusal::Missing: error = name + " does not exist"; break;
-        case ReadRefusal::Link: error = name + " is a symbolic link"; break;
-        case ReadRefusal::NotRegular: error = name + " is not a regular file"; break;
-        case ReadRefusal::TooLarge: error = name + " is larger than " + std::to_string(maxBytes) + " bytes"; break;
+        case ReadRefusal::Missing: return name + " does not exist";
+        case ReadRefusal::Link: return name + " is a symbolic link";
+        case ReadRefusal::NotRegular: return name + " is not a regular file";
+        case ReadRefusal::TooLarge: return name + " is larger than " + std::to_string(maxBytes) + " bytes";
         case ReadRefusal::None:
-        case ReadRefusal::Failed: error = name + " cannot be read (error " + std::to_string(LastError()) + ")"; break;
+        case ReadRefusal::Failed: break;
     }
-    return std::nullopt;
+    return name + " cannot be read (error " + std::to_string(LastError()) + ")";
+}
+
+std::optional<std::string> ReadFileUpTo(Files& files, const fs::path& path, uint64_t maxBytes, std::string& error) {
+    ReadRefusal refusal = ReadRefusal::None;
+    std::optional<std::string> content = files.ReadWhole(path, maxBytes, refusal);
+    if (!content) error = RefusalSentence(path, refusal, maxBytes);
+    return content;
 }
 
 }  // namespace firmora::platform

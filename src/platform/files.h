@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace firmora::platform {
 
@@ -14,6 +15,12 @@ inline constexpr uint64_t kMebibyte = 1024 * 1024;
 
 // What a path names, its last part not followed when it is a symbolic link.
 enum class FileKind { Missing, Regular, Folder, Link, Other };
+
+// One entry of a folder listing, its kind taken as KindOf gives it.
+struct FolderEntry {
+    std::string name;
+    FileKind kind = FileKind::Other;
+};
 
 // Why a read gave no content.
 enum class ReadRefusal { None, Missing, Link, NotRegular, TooLarge, Failed };
@@ -36,7 +43,19 @@ public:
                                                  ReadRefusal& refusal) = 0;
 
     virtual FileKind KindOf(const std::filesystem::path& path) = 0;
+
+    // The entries of a folder ("." and ".." left out), ordered by name so
+    // that every scan of the same folder meets them in the same order;
+    // nullopt when it cannot be listed. Standard library by default.
+    virtual std::optional<std::vector<FolderEntry>> ListFolder(const std::filesystem::path& folder);
+
+    // The size of a regular file, a symbolic link as the last part not
+    // followed; nullopt for anything else. Standard library by default.
+    virtual std::optional<uint64_t> SizeOf(const std::filesystem::path& path);
 };
+
+// The sentence for a refused read: the file and the reason.
+std::string RefusalSentence(const std::filesystem::path& path, ReadRefusal refusal, uint64_t maxBytes);
 
 // ReadWhole with, on failure, a sentence naming the file and the reason
 // ("... is larger than 4194304 bytes").
