@@ -21,10 +21,12 @@ void MarkPort(BusyPorts& ports, int number, bool busy) {
 // --- The worker's callbacks: posted in the order the worker makes them ---
 
 void TFlashSrcUiForm::QueuedView::StatusCallback(int slot, const std::string& text, int kind) {
+    if (form_.onWorkerReport) form_.onWorkerReport(slot, text, kind);
     form_.queue_.Post([this, slot, text, kind] { form_.sink_.StatusCallback(slot, text, kind); });
 }
 
 void TFlashSrcUiForm::QueuedView::ErrorCallback(int slot, const std::string& text) {
+    if (form_.onWorkerReport) form_.onWorkerReport(slot, text, core::kReportError);
     form_.queue_.Post([this, slot, text] { form_.sink_.ErrorCallback(slot, text); });
 }
 
@@ -97,6 +99,9 @@ void TFlashSrcUiForm::StartClick() { BeginRun(Entry::Start); }
 void TFlashSrcUiForm::Reupdate1Click() { BeginRun(Entry::Reupdate); }
 
 bool TFlashSrcUiForm::BeginRun(Entry entry) {
+    // One run at a time, and a refused press must not scan (and so probe)
+    // the ports the running worker holds, nor take Stop from its run.
+    if (SlotOccupied(0)) return false;
     const int project = options_.ProjectIndex;
     if (entry == Entry::Start) {
         if (!log_.IsOpen()) log_.Open(options_.Caption, project);
@@ -315,6 +320,7 @@ void TFlashSrcUiForm::HandleLine(const std::string& text, int kind) {
     } else if (kind == core::kReportInfo) {
         controls_.Label_status.colour = Colour::Black;
     }
+    if (onReportLine) onReportLine(text, kind);
 }
 
 std::string TFlashSrcUiForm::SupportSentence() const {
@@ -531,6 +537,10 @@ bool TFlashSrcUiForm::D1Sent() { return services_.discovery.D1Sent(); }
 
 bool TFlashSrcUiForm::SlotOccupied(int slot) const {
     return slot >= 0 && slot < kSlotCount && slots_[static_cast<size_t>(slot)] != nullptr;
+}
+
+const engine::TCommsThread* TFlashSrcUiForm::Worker(int slot) const {
+    return SlotOccupied(slot) ? slots_[static_cast<size_t>(slot)].get() : nullptr;
 }
 
 bool TFlashSrcUiForm::AnySlotOccupied() const {

@@ -96,6 +96,9 @@ public:
     bool BackupDone() const { return backupDone_; }
     bool ReupdateMode() const { return reupdateMode_; }
     bool SlotOccupied(int slot) const;
+    // The worker in a slot (null when empty), for the window's thread: its
+    // run status and backup folder while it runs.
+    const engine::TCommsThread* Worker(int slot) const;
     bool AnySlotOccupied() const;
     bool DiagPortBusy(int port) const;
     bool AtPortBusy(int port) const;
@@ -105,6 +108,12 @@ public:
     bool ApplicationEnding() const { return applicationEnding_; }
     // The window's close request: the front end closes (and destroys) it.
     std::function<void()> onCloseRequested;
+    // Each report line once the window has handled it (the window's thread):
+    // a front end shows it.
+    std::function<void(const std::string& text, int kind)> onReportLine;
+    // Each line of a worker as the worker makes it, on the worker's thread,
+    // before it is queued (a test holds a worker at a chosen line here).
+    std::function<void(int slot, const std::string& text, int kind)> onWorkerReport;
 
     // --- engine::WorkerWindow (the worker's thread) ---
     std::string DiagPortSelector() override;

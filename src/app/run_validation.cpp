@@ -55,8 +55,9 @@ Validation ValidateRun(const ValidationInput& in) {
     Validation v;
     v.ports.diag = SelectorPortNumber(in.diag.Text()).value_or(0);
     if (!in.app.items.empty()) v.ports.app = SelectorPortNumber(in.app.Text()).value_or(0);
-    const bool runUsesAtPort =
-        !in.reupdateMode && AnyOf({!o.bPhoneType, o.bPCSuite, o.bBackup, o.bRestore, !o.EndATList.empty()});
+    // Re-update does not require an AT port, but takes the one listed: its
+    // restores and AT sets cannot run without it.
+    const bool runUsesAtPort = AnyOf({!o.bPhoneType, o.bPCSuite, o.bBackup, o.bRestore, !o.EndATList.empty()});
     if (runUsesAtPort && in.at.Text().size() >= 4) v.ports.at = SelectorPortNumber(in.at.Text()).value_or(0);
 
     if (v.ports.diag < 1 || v.ports.diag > kHighestPortNumber) return Refuse("Invalid port number", "Download");

@@ -58,7 +58,11 @@ bool ClearFinishedSteps(const std::string& status, package::DownloadOptions& o) 
         if (status == kOrder[i]) reached = i;
     }
     if (NothingToResume(status) || reached == kOrder.size()) return false;
-    o.bBackup = false;
+    // The worker restores only from a backup it made in the same run: a run
+    // that restores keeps its backup step, or the device would be written
+    // and then left without its data. An earlier backup of the device is
+    // kept beside the new one.
+    if (!o.bRestore && !o.bBackupUserData) o.bBackup = false;
     if (reached >= 1) o.bBootloader = false;
     if (reached >= 2) o.bAMSSFile = false;
     if (reached >= 3) {

@@ -27,7 +27,8 @@ bool WriteDownloadStatus(platform::SettingsStore& store, const std::string& stat
 bool NothingToResume(const std::string& status);
 
 // Re-update: clears the selections the last run finished, by its last
-// milestone. False (and nothing cleared) when the status leaves nothing to resume.
+// milestone; the backup stays selected when the run restores the device's
+// data. False (and nothing cleared) when the status leaves nothing to resume.
 bool ClearFinishedSteps(const std::string& status, package::DownloadOptions& options);
 
 // The port number of a selector's text ("COM123" is 123), or nullopt.
