@@ -51,7 +51,7 @@ TFlashSrcUiForm::TFlashSrcUiForm(FormServices services, package::DownloadOptions
       sink_(services_.clock, log_) {
     sink_.onLine = [this](const std::string& text, int kind, const std::string&) { HandleLine(text, kind); };
     sink_.onGauge = [this](int maximum, int position) {
-        Control& gauge = options_.ProjectIndex == package::kProjectZQ65_Custom ? controls_.CGauge1 : controls_.ProgressBar;
+        Control& gauge = Gauge();
         gauge.maximum = maximum;
         gauge.progress = position;
     };
@@ -218,7 +218,7 @@ void TFlashSrcUiForm::Launch(const RunPorts& ports) {
     constexpr int slot = 0;
     MarkPort(diagBusy_, ports.diag, true);
     MarkPort(atBusy_, ports.at, true);
-    Control& gauge = options_.ProjectIndex == package::kProjectZQ65_Custom ? controls_.CGauge1 : controls_.ProgressBar;
+    Control& gauge = Gauge();
     gauge.progress = 0;
     gauge.handCursor = true;
     controls_.StartButton.enabled = false;
@@ -227,15 +227,6 @@ void TFlashSrcUiForm::Launch(const RunPorts& ports) {
     controls_.lvFileList.enabled = false;
     ReportLine("Syncing......", core::kReportTrace);
 
-    if (std::unique_ptr<engine::TCommsThread>& old = slots_[slot]) {
-        // A worker whose end was not handled yet: it is stopped and waited for.
-        old->Stop();
-        old.reset();
-        MarkPort(diagBusy_, slotPorts_[slot].diag, false);
-        MarkPort(atBusy_, slotPorts_[slot].at, false);
-        MarkPort(diagBusy_, ports.diag, true);
-        MarkPort(atBusy_, ports.at, true);
-    }
     engine::WorkerSettings settings;
     settings.options = options_;
     settings.slot = slot;
@@ -383,8 +374,7 @@ void TFlashSrcUiForm::OnWorkerTerminated(int slot, engine::TCommsThread* worker)
         c.GroupBox3.enabled = true;
         c.lvFileList.enabled = true;
     }
-    c.ProgressBar.handCursor = false;
-    c.CGauge1.handCursor = false;
+    Gauge().handCursor = false;
 }
 
 void TFlashSrcUiForm::RefreshStartImages() {
@@ -567,6 +557,11 @@ bool TFlashSrcUiForm::AlternateStartImages() const {
 bool TFlashSrcUiForm::HasVariant() const {
     return options_.ProjectIndex == package::kProjectRE78_51 &&
            options_.VersionVariant != package::VersionVariantKind::None;
+}
+
+Control& TFlashSrcUiForm::Gauge() {
+    // The compact layout has a small gauge of its own.
+    return options_.ProjectIndex == package::kProjectZQ65_Custom ? controls_.CGauge1 : controls_.ProgressBar;
 }
 
 uint64_t TFlashSrcUiForm::TotalImageSize() const {

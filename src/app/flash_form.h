@@ -162,6 +162,7 @@ private:
     void StopAndWaitForWorkers();
     bool AlternateStartImages() const;
     bool HasVariant() const;
+    Control& Gauge();
     uint64_t TotalImageSize() const;
 
     FormServices services_;
