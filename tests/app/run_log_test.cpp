@@ -6,7 +6,7 @@
 #include <sstream>
 
 #include "app/report_sink.h"
-#include "test_folder.h"
+#include "temp_root_paths.h"
 #include "core/reporter.h"
 #include "platform/virtual_clock.h"
 
@@ -15,18 +15,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Paths whose system root is a fresh folder of the test.
-class TempRootPaths final : public platform::Paths {
-public:
-    fs::path TempFolder() override { return folder_.path() / "tmp"; }
-    fs::path SystemRoot() override { return rootAvailable ? folder_.path() : fs::path(); }
-    fs::path ProgramFolder() override { return folder_.path() / "bin"; }
-
-    bool rootAvailable = true;
-
-private:
-    testing::TestFolder folder_{"runlog"};
-};
+using testing::TempRootPaths;
 
 std::string Slurp(const fs::path& p) {
     std::ifstream in(p, std::ios::binary);

@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "engine/device_backup.h"
+#include "line_gate.h"
 #include "worker_fixture.h"
 
 namespace firmora::engine {
@@ -15,35 +16,10 @@ namespace {
 
 using nlohmann::json;
 
-// Holds the worker's thread at a chosen line until the test lets it go.
-class Gate {
-public:
-    void HoldAt(testing::RecordingRunView& view, const std::string& text) {
-        view.onLine = [this, text](const testing::RecordingRunView::Line& line) {
-            if (line.text != text) return;
-            std::unique_lock lock(mutex_);
-            reached_ = true;
-            changed_.notify_all();
-            changed_.wait(lock, [this] { return open_; });
-        };
-    }
-    bool WaitReached() {
-        std::unique_lock lock(mutex_);
-        // A guard against a worker that never gets there, not a timing claim.
-        return changed_.wait_for(lock, std::chrono::seconds(60), [this] { return reached_; });
-    }
-    void Open() {
-        std::lock_guard lock(mutex_);
-        open_ = true;
-        changed_.notify_all();
-    }
-
-private:
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    bool reached_ = false;
-    bool open_ = false;
-};
+// Holds the worker at `text` of the recorded view.
+void HoldAt(testing::LineGate& gate, testing::RecordingRunView& view) {
+    view.onLine = [&gate](const testing::RecordingRunView::Line& line) { gate.Arrive(line.text); };
+}
 
 using Worker = WorkerFixture;
 
@@ -52,8 +28,8 @@ using Worker = WorkerFixture;
 // written, and the termination handler runs once.
 TEST_F(Worker, StopFromAnotherThreadEndsTheRunWithoutPass) {
     Plug();
-    Gate gate;
-    gate.HoldAt(view, "Backup OK");
+    testing::LineGate gate("Backup OK");
+    HoldAt(gate, view);
     worker = MakeWorker();
     int terminated = 0;
     worker->SetOnTerminate([&] { ++terminated; });
@@ -133,8 +109,8 @@ TEST_F(Worker, StopAfterTheDownloadLeavesARestorableBackup) {
 // and waits for the thread, so it never reads what is gone.
 TEST_F(Worker, DestroyingARunningWorkerStopsAndWaitsForIt) {
     Plug();
-    Gate gate;
-    gate.HoldAt(view, "Start succssfully");
+    testing::LineGate gate("Start succssfully");
+    HoldAt(gate, view);
     worker = MakeWorker();
     std::atomic<int> terminated{0};
     worker->SetOnTerminate([&] { ++terminated; });

@@ -1,0 +1,194 @@
+#pragma once
+// TFlashSrcUiForm: the main window as a toolkit-neutral model. It holds the
+// controls as data (WindowControls) and runs one update at a time: Start and
+// Re-update check the device and the selection, create the worker
+// (TCommsThread) in slot 0 and let it run; the worker's lines come back
+// through the report queue and are handled on the window's thread
+// (milestones, the support text, the result page); the termination handler
+// frees the slot. A front end draws the controls, forwards its events to the
+// handlers below and drains the queue on its own thread.
+//
+// The window owns what its workers read: closing or destroying it stops
+// every worker and waits for it first.
+
+#include <array>
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "app/report_queue.h"
+#include "app/report_sink.h"
+#include "app/run_log.h"
+#include "app/run_plugins.h"
+#include "app/run_validation.h"
+#include "app/window_controls.h"
+#include "core/reporter.h"
+#include "engine/comms_thread.h"
+#include "engine/run_view.h"
+#include "engine/worker_window.h"
+#include "link/port_discovery.h"
+#include "package/download_options.h"
+#include "platform/paths.h"
+#include "preserve/nv_tables.h"
+
+namespace firmora::app {
+
+// The seams a window runs over; all outlive it.
+struct FormServices {
+    platform::Clock& clock;
+    platform::SerialPorts& serialPorts;
+    platform::DeviceEnumerator& devices;
+    platform::UsbBulk& usbBulk;
+    platform::Processes& processes;
+    platform::Dialogs& dialogs;
+    platform::SettingsStore& settings;
+    platform::Files& files;
+    platform::Paths& paths;
+    const preserve::ProductNvTables& nvTables;
+    link::PortDiscovery& discovery;
+};
+
+// The version line the window writes into a new run log.
+inline constexpr const char* kWindowVersionLine = "1.3.5.0";
+
+class TFlashSrcUiForm final : public engine::WorkerWindow {
+public:
+    static constexpr int kSlotCount = ReportSink::kSlotCount;
+
+    // Takes the enumerator's change notifications until it is destroyed.
+    TFlashSrcUiForm(FormServices services, package::DownloadOptions options, RunPackage package,
+                    DeviceChecks checks = {}, ReadinessLoop* readiness = nullptr);
+    // Stops every worker and waits for it.
+    ~TFlashSrcUiForm() override;
+    TFlashSrcUiForm(const TFlashSrcUiForm&) = delete;
+    TFlashSrcUiForm& operator=(const TFlashSrcUiForm&) = delete;
+
+    // --- Handlers (the window's thread) ---
+    void StartClick();
+    void Reupdate1Click();
+    void StopClick();
+    // Asked before the window closes: false keeps it open.
+    bool FormCloseQuery();
+    // The finish and close picture buttons.
+    void FinishButtonClick();
+    void CloseButtonClick();
+    // The window's single report sink (also for its own lines).
+    void ReportLine(const std::string& text, int kind);
+    // Window destruction: stops every worker and waits for it, then keeps
+    // the port choices. Safe to call more than once.
+    void FlashDestroy();
+
+    // The worker threads' hand-over: drain it on the window's thread.
+    ReportQueue& queue() { return queue_; }
+    WindowControls& controls() { return controls_; }
+    // A copy of the port selectors (the worker's scans rewrite them).
+    PortSelectors Selectors() const;
+    // Selects the entry "COM" + number in the Diag or AT selector when it is
+    // listed (the last choices); otherwise entry 0 stays selected.
+    void SelectPorts(int diagPort, int atPort);
+    const WindowControls& controls() const { return controls_; }
+    const package::DownloadOptions& options() const { return options_; }
+    ReportSink& sink() { return sink_; }
+    RunLog& runLog() { return log_; }
+
+    bool BackupDone() const { return backupDone_; }
+    bool ReupdateMode() const { return reupdateMode_; }
+    bool SlotOccupied(int slot) const;
+    // The worker in a slot (null when empty), for the window's thread: its
+    // run status and backup folder while it runs.
+    const engine::TCommsThread* Worker(int slot) const;
+    bool AnySlotOccupied() const;
+    bool DiagPortBusy(int port) const;
+    bool AtPortBusy(int port) const;
+    // Set when the window has asked to close (a confirmed close, or a
+    // failed device check that ends the application).
+    bool CloseRequested() const { return closeRequested_; }
+    bool ApplicationEnding() const { return applicationEnding_; }
+    // The window's close request: the front end closes (and destroys) it.
+    std::function<void()> onCloseRequested;
+    // Each report line once the window has handled it (the window's thread):
+    // a front end shows it.
+    std::function<void(const std::string& text, int kind)> onReportLine;
+    // Each line of a worker as the worker makes it, on the worker's thread,
+    // before it is queued (a test holds a worker at a chosen line here).
+    std::function<void(int slot, const std::string& text, int kind)> onWorkerReport;
+
+    // --- engine::WorkerWindow (the worker's thread) ---
+    std::string DiagPortSelector() override;
+    std::string AtPortSelector() override;
+    core::DeviceChangeFlags& ChangeFlags() override { return changeFlags_; }
+    bool ScanPorts() override;
+    bool CheckDiagPort(int portNumber) override;
+    void ShowVersion(const std::string& text) override;
+    bool D1Sent() override;
+
+private:
+    // The worker's report callbacks, posted to the queue in order.
+    class QueuedView final : public engine::RunView {
+    public:
+        explicit QueuedView(TFlashSrcUiForm& form) : form_(form) {}
+        void StatusCallback(int slot, const std::string& text, int kind) override;
+        void ErrorCallback(int slot, const std::string& text) override;
+        void SetGaugeMax(int slot, int maximum) override;
+        void SetGaugePosition(int slot, int position) override;
+
+    private:
+        TFlashSrcUiForm& form_;
+    };
+
+    enum class Entry { Start, Reupdate };
+    bool BeginRun(Entry entry);
+    void ReleaseReadinessPort(const char* place);
+    bool DeviceChecksPass();
+    bool ValidateAndLaunch();
+    void Launch(const RunPorts& ports);
+    void ShowRunStarted();
+    void ShowRunRefused();
+    void HandleLine(const std::string& text, int kind);
+    void WriteSupportText();
+    std::string SupportSentence() const;
+    void ShowResultPage(int kind);
+    void OnWorkerTerminated(int slot, engine::TCommsThread* worker);
+    void OnDeviceChange(const platform::DeviceChangeEvent& event);
+    void RefreshStartImages();
+    void EndOfRunStartImages();
+    void SetStatusLabel(const std::string& english, const std::string& japanese, bool japaneseText, Colour colour);
+    void FillSelectors();
+    bool ConfirmJapaneseClose();
+    void RequestClose();
+    void EndApplication();
+    void StopAndWaitForWorkers();
+    bool AlternateStartImages() const;
+    bool HasVariant() const;
+    Control& Gauge();
+    uint64_t TotalImageSize() const;
+
+    FormServices services_;
+    package::DownloadOptions options_;
+    RunPackage package_;
+    DeviceChecks checks_;
+    ReadinessLoop* readiness_;
+
+    WindowControls controls_;
+    mutable std::mutex selectorMutex_;
+    PortSelectors selectors_;
+    RunLog log_;
+    ReportSink sink_;
+    ReportQueue queue_;
+    QueuedView view_{*this};
+    core::DeviceChangeFlags changeFlags_;
+
+    std::array<std::unique_ptr<engine::TCommsThread>, kSlotCount> slots_;
+    std::array<RunPorts, kSlotCount> slotPorts_{};
+    BusyPorts diagBusy_{};
+    BusyPorts atBusy_{};
+    bool backupDone_ = false;
+    bool reupdateMode_ = false;
+    bool closeRequested_ = false;
+    bool applicationEnding_ = false;
+    bool destroyed_ = false;
+};
+
+}  // namespace firmora::app
