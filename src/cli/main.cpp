@@ -10,19 +10,21 @@
 #include "cli/config_check_command.h"
 #include "cli/device_data_commands.h"
 #include "cli/flash_plan_command.h"
+#include "cli/package_command.h"
 #include "cli/ports_command.h"
 #include "cli/run_command.h"
 
 namespace firmora::cli {
 namespace {
 
-const std::array<const Command*, 6> kCommands = {
+const std::array<const Command*, 7> kCommands = {
     &kRunCommand,
     &kPortsCommand,
     &kConfigCheckCommand,
     &kFlashPlanCommand,
     &kBackupCommand,
     &kRestoreCommand,
+    &kPackageCommand,
 };
 
 const Command* FindCommand(std::string_view name) {

@@ -1,6 +1,7 @@
 #include "platform/files.h"
 
 #include <algorithm>
+#include <fstream>
 #include <system_error>
 
 #include "platform/last_error.h"
@@ -8,6 +9,41 @@
 namespace firmora::platform {
 
 namespace fs = std::filesystem;
+
+namespace {
+
+class StreamSource final : public ByteSource {
+public:
+    StreamSource(std::ifstream in, std::string name) : in_(std::move(in)), name_(std::move(name)) {}
+
+    int64_t Read(std::span<char> buffer) override {
+        in_.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
+        if (in_.bad()) return -1;
+        return in_.gcount();
+    }
+    std::string Error() const override { return name_ + " cannot be read"; }
+
+private:
+    std::ifstream in_;
+    std::string name_;
+};
+
+}  // namespace
+
+std::unique_ptr<ByteSource> ReadInPieces(const std::filesystem::path& path, std::string& error) {
+    // A folder would read as empty and a FIFO could block for ever.
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(path, ec)) {
+        error = path.string() + " is not a regular file";
+        return nullptr;
+    }
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        error = path.string() + " cannot be opened";
+        return nullptr;
+    }
+    return std::make_unique<StreamSource>(std::move(in), path.string());
+}
 
 std::optional<std::vector<FolderEntry>> Files::ListFolder(const fs::path& folder) {
     if (KindOf(folder) != FileKind::Folder) return std::nullopt;

@@ -4,7 +4,9 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -25,6 +27,17 @@ struct FolderEntry {
 // Why a read gave no content.
 enum class ReadRefusal { None, Missing, Link, NotRegular, TooLarge, Failed };
 
+// Bytes read in pieces, so that a large file is written without being held
+// whole.
+class ByteSource {
+public:
+    virtual ~ByteSource() = default;
+    // Fills the front of `buffer`: the count read, 0 at the end, -1 when the
+    // bytes cannot be read (then Error() says why).
+    virtual int64_t Read(std::span<char> buffer) = 0;
+    virtual std::string Error() const = 0;
+};
+
 class Files {
 public:
     virtual ~Files() = default;
@@ -41,6 +54,13 @@ public:
     // nullopt with `refusal` (and LastError) set otherwise.
     virtual std::optional<std::string> ReadWhole(const std::filesystem::path& path, uint64_t maxBytes,
                                                  ReadRefusal& refusal) = 0;
+
+    // Replaces `path` with all the bytes of `source`, as ReplaceAtomically
+    // does, but without flushing them to the device: for files that are
+    // made anew at every start (the unpacked package), where a power loss
+    // costs nothing but a rewrite. False when the source fails or the file
+    // cannot be written; the old file then stays and no partial one is left.
+    virtual bool ReplaceFromSource(const std::filesystem::path& path, ByteSource& source) = 0;
 
     virtual FileKind KindOf(const std::filesystem::path& path) = 0;
 
@@ -61,5 +81,9 @@ std::string RefusalSentence(const std::filesystem::path& path, ReadRefusal refus
 // ("... is larger than 4194304 bytes").
 std::optional<std::string> ReadFileUpTo(Files& files, const std::filesystem::path& path, uint64_t maxBytes,
                                         std::string& error);
+
+// The bytes of the file at `path` read in pieces; nullptr with `error` when
+// it cannot be opened.
+std::unique_ptr<ByteSource> ReadInPieces(const std::filesystem::path& path, std::string& error);
 
 }  // namespace firmora::platform

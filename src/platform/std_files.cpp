@@ -25,6 +25,24 @@ bool StdFiles::ReplaceAtomically(const fs::path& requested, std::string_view con
     return !ec;
 }
 
+bool StdFiles::ReplaceFromSource(const fs::path& path, ByteSource& source) {
+    std::error_code ec;
+    fs::path temporary = path;
+    temporary += ".partial";
+    bool written = true;
+    {
+        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+        std::string buffer(65536, '\0');
+        for (int64_t got; written && (got = source.Read(buffer)) != 0;) {
+            written = got > 0 && out.write(buffer.data(), got);
+        }
+        written = written && out.flush();
+    }
+    if (written) fs::rename(temporary, path, ec);
+    if (!written || ec) fs::remove(temporary, ec);
+    return written && !ec;
+}
+
 std::optional<std::string> StdFiles::ReadWhole(const fs::path& path, uint64_t maxBytes, ReadRefusal& refusal) {
     switch (KindOf(path)) {
         case FileKind::Regular: break;

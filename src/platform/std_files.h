@@ -11,6 +11,7 @@ namespace firmora::platform {
 class StdFiles final : public Files {
 public:
     bool ReplaceAtomically(const std::filesystem::path& path, std::string_view content) override;
+    bool ReplaceFromSource(const std::filesystem::path& path, ByteSource& source) override;
     std::optional<std::string> ReadWhole(const std::filesystem::path& path, uint64_t maxBytes,
                                          ReadRefusal& refusal) override;
     FileKind KindOf(const std::filesystem::path& path) override;

@@ -1,6 +1,7 @@
 // Writes the demo package into a folder: the embedded default Config.ini,
-// one image for every file its download plan names, and the library files
-// the run looks for. The images are filler made from a generator seeded by
+// one image for every file its download plan names, the programmer (Intel
+// HEX) and the partition table that every package carries, and the library
+// files the run looks for. The images are filler made from a generator seeded by
 // the file name, so that every build makes the same bytes and no two images
 // are alike; a few MiB in all. The virtual modem and firmora-sim take them
 // as they would take real images.
@@ -47,8 +48,8 @@ void WriteFile(const fs::path& path, const std::string& bytes) {
     if (!file.flush()) throw std::runtime_error("cannot write " + path.string());
 }
 
-void WriteImage(const fs::path& path, uint64_t size) {
-    uint64_t state = Seed(path.filename().string());
+std::string Filler(const std::string& name, uint64_t size) {
+    uint64_t state = Seed(name);
     std::string bytes;
     bytes.reserve(size);
     while (bytes.size() < size) {
@@ -57,7 +58,38 @@ void WriteImage(const fs::path& path, uint64_t size) {
         state ^= state << 17;
         for (int i = 0; i < 8 && bytes.size() < size; ++i) bytes.push_back(static_cast<char>(state >> (8 * i)));
     }
-    WriteFile(path, bytes);
+    return bytes;
+}
+
+void WriteImage(const fs::path& path, uint64_t size) { WriteFile(path, Filler(path.filename().string(), size)); }
+
+// The programmer for the serial download as its maker ships it: Intel HEX,
+// 16 data bytes a record after an extended linear address, then the end.
+std::string ProgrammerHex(size_t size) {
+    constexpr size_t kRecordBytes = 16;
+    static constexpr char kDigits[] = "0123456789ABCDEF";
+    std::string image = Filler("nprg9x15.hex", size);
+    std::string text;
+    const auto record = [&](uint16_t address, uint8_t type, std::string_view data) {
+        std::vector<uint8_t> bytes = {static_cast<uint8_t>(data.size()), static_cast<uint8_t>(address >> 8),
+                                      static_cast<uint8_t>(address), type};
+        bytes.insert(bytes.end(), data.begin(), data.end());
+        uint8_t sum = 0;
+        for (const uint8_t byte : bytes) sum = static_cast<uint8_t>(sum + byte);
+        bytes.push_back(static_cast<uint8_t>(-sum));
+        text += ':';
+        for (const uint8_t byte : bytes) {
+            text += kDigits[byte >> 4];
+            text += kDigits[byte & 15];
+        }
+        text += "\r\n";
+    };
+    record(0, 4, std::string("\0\0", 2));
+    for (size_t at = 0; at < image.size(); at += kRecordBytes) {
+        record(static_cast<uint16_t>(at), 0, std::string_view(image).substr(at, kRecordBytes));
+    }
+    record(0, 1, {});
+    return text;
 }
 
 void MakePackage(const fs::path& folder) {
@@ -74,6 +106,9 @@ void MakePackage(const fs::path& folder) {
         if (file == kEraseFile || !written.insert(file).second) continue;
         WriteImage(folder / file, ImageSize(file));
     }
+
+    WriteFile(folder / "nprg9x15.hex", ProgrammerHex(8 * kKiB));
+    WriteImage(folder / "partition.mbn", 512);  // a partition table has at most 1023 bytes
 
     // The run's bindings are our own code; they only look for these files
     // in the package, as the run has always required.

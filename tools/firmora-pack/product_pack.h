@@ -1,0 +1,31 @@
+#pragma once
+// firmora-pack's work: the package folder checked against what its
+// Config.ini will unpack, then a copy of the program with the package
+// appended.
+
+#include <filesystem>
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+#include "platform/posix/zip_resource_bundle.h"
+
+namespace firmora::pack {
+
+// The folder a second variant's files come from, inside the package folder.
+inline constexpr const char* kSecondVariantFolder = "variant2";
+
+// Every file of `folder` that the package needs, as archive entries:
+// Config.ini, the first variant's files and, for Packet = 2, the second
+// variant's from kSecondVariantFolder. False with every problem found (a
+// file missing, empty or not a regular file; a Config.ini that does not
+// parse) when the package is not complete.
+bool CollectPackage(const std::filesystem::path& folder, std::vector<platform::BundleFile>& files,
+                    std::vector<std::string>& problems);
+
+// The command: arguments after the program's name; 0 made, 1 refused or
+// failed, 2 wrong arguments.
+int Main(const std::vector<std::string>& args, const std::filesystem::path& ownFolder, std::ostream& out,
+         std::ostream& err);
+
+}  // namespace firmora::pack
