@@ -28,6 +28,8 @@ constexpr const char* kConfigFileName = "Config.ini";
 constexpr const char* kWarning = "Warning";
 constexpr const char* kWelcome = "Welcome to Firmora_QCOMM!!";
 constexpr uint32_t kPauseAfterFoldersMs = 100;
+// Held while an instance works in TempFiles (the command line's runs take it too).
+constexpr const char* kWorkingFolderLock = "firmora-TempFiles";
 
 // The companion programs' locks; the installer's is only tested once they are free.
 constexpr const char* kCompanionLock = "Mutex_KX_0_Modem";
@@ -155,6 +157,15 @@ bool FlashApplication::Create() {
 bool FlashApplication::MakeFolders() {
     tempFolder_ = services_.paths.TempFolder();
     if (tempFolder_.empty()) return End(kWarning, "Could not get dir path");
+    // A second instance must neither overwrite the files the first one is
+    // writing to a device nor remove them when it ends: it is refused
+    // before it touches the folder.
+    bool held = false;
+    folderLock_ = services_.processes.CreateNamedLock(kWorkingFolderLock, held);
+    if (held) {
+        folderLock_.reset();
+        return End(kWarning, kAlreadyRunning);
+    }
     workingFolder_ = tempFolder_ / kWorkingFolderName;
     backupFolder_ = settings_.backupRoot.empty() ? tempFolder_ / kBackupFolderName / BackupDate(services_.clock.Now())
                                                  : settings_.backupRoot;

@@ -121,6 +121,7 @@ private:
     std::filesystem::path workingFolder_;
     std::filesystem::path secondWorkingFolder_;
     std::filesystem::path backupFolder_;
+    std::unique_ptr<platform::NamedLock> folderLock_;  // the working folders are ours while held
     std::unique_ptr<Parts> parts_;
     std::unique_ptr<TFlashSrcUiForm> form_;
     std::optional<package::ReadinessDecision> lastReadiness_;

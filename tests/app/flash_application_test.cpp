@@ -2,10 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
+#include "app/startup_texts.h"
 #include "application_fixture.h"
+#include "line_gate.h"
 
 namespace firmora::app {
 namespace {
@@ -48,6 +53,193 @@ TEST_F(Application, StartsReadyRunsToPassAndRemovesOnlyTheWorkingFolder) {
     EXPECT_FALSE(fs::exists(working));
     EXPECT_TRUE(fs::exists(app->BackupFolder())) << "backups are never removed at exit";
     EXPECT_TRUE(fs::exists(Temp())) << "only the folder start-up made goes";
+}
+
+// The settings a first start finds missing are written first; the port
+// choices come back whole at exit (a three-digit port keeps every digit).
+TEST_F(Application, FirstStartWritesTheMissingSettingsAndExitKeepsWholePortNumbers) {
+    nlohmann::json ports = sim::Scenario::Builtin(FIRMORA_SCENARIO_DIR, "default").json["usb"]["ports"];
+    ports[0]["com"] = 123;
+    ASSERT_TRUE(Start({{"usb", {{"ports", ports}}}}));
+    EXPECT_EQ(Integer("COMM Port"), 1U);
+    EXPECT_EQ(Integer("SerialCOMM Port"), 1U);
+    EXPECT_EQ(String("DownloadStatus"), "");
+    EXPECT_EQ(String(""), "temp");
+    // No COM1 listed: entry 0 stays selected.
+    EXPECT_EQ(app->form().Selectors().PortCBox.Text(), "COM123");
+    EXPECT_FALSE(app->form().controls().Reupdate1.visible);
+
+    app->Destroy();
+    EXPECT_EQ(Integer("COMM Port"), 123U);
+    EXPECT_EQ(Integer("SerialCOMM Port"), 7U);
+    EXPECT_EQ(String("Image File Folder"), app->WorkingFolder().string());
+}
+
+// The last outcome decides whether Re-update is offered.
+TEST_F(Application, ReupdateIsOfferedAfterAFailureOnly) {
+    for (const auto& [status, offered] : {std::pair{"FAIL", true}, {"PASS", false}, {"Backup succssfully", true}}) {
+        SCOPED_TRACE(status);
+        Make();
+        WriteDownloadStatus(simulation->settings(), status);
+        ASSERT_TRUE(app->Create());
+        EXPECT_EQ(app->form().controls().Reupdate1.visible, offered);
+        app->Destroy();
+        app.reset();
+    }
+}
+
+// A second instance is refused before it touches the working folder: the
+// first instance's files stay while it works, and after the second has gone.
+TEST_F(Application, ASecondInstanceIsRefusedAndLeavesTheFirstInstancesFilesAlone) {
+    ASSERT_TRUE(Start());
+    const fs::path image = app->WorkingFolder() / "sbl1.mbn";
+    fs::last_write_time(image, fs::file_time_type::clock::now() - std::chrono::hours(1));
+    const auto written = fs::last_write_time(image);
+
+    FlashApplication second(Services());
+    EXPECT_FALSE(second.Create());
+    EXPECT_TRUE(second.Ending());
+    EXPECT_EQ(second.EndMessage(), "upgrading is running,please exit the upgrade tool!");
+    ASSERT_FALSE(dialogs.shown().empty());
+    EXPECT_EQ(dialogs.shown().back().caption, "Warning");
+    second.Destroy();
+
+    ASSERT_TRUE(fs::exists(image));
+    EXPECT_EQ(fs::last_write_time(image), written) << "the second instance rewrote the first one's image";
+    EXPECT_FALSE(app->Ending());
+}
+
+// The maker's programs hold their locks: every product refuses to start
+// beside them, the operator variants with their own Japanese message.
+TEST_F(Application, StartIsRefusedBesideTheMakersPrograms) {
+    Plug();
+    bool existed = false;
+    const auto utility = simulation->processes().CreateNamedLock("VARUZIRoded_Ivedo", existed);
+    app = std::make_unique<FlashApplication>(Services());
+    Carry(std::string(package::DefaultConfigText()));
+    EXPECT_FALSE(app->Create());
+    EXPECT_EQ(app->EndMessage(), "upgrading is running,please exit the upgrade tool!");
+    app->Destroy();
+    app.reset();
+
+    bundle = testing::MemoryBundle();
+    Carry(DefaultWith("Project = MDM9x15", "Project = ZP200_EA"));
+    app = std::make_unique<FlashApplication>(Services());
+    EXPECT_FALSE(app->Create());
+    EXPECT_EQ(app->EndMessage(), CompanionRunningMessage(app->Options()));
+    EXPECT_TRUE(dialogs.guides().empty()) << "no wizard before the companion check";
+}
+
+// The guide wizards: each product gets its own, and a declined one ends the program.
+TEST_F(Application, TheProductsWizardIsShownAndADeclinedOneEndsTheProgram) {
+    Carry(DefaultWith("Project = MDM9x15", "Project = RA66_51"));
+    dialogs.confirmGuides = false;
+    EXPECT_FALSE(Start());
+    EXPECT_TRUE(app->Ending());
+    EXPECT_EQ(app->EndMessage(), "");
+    ASSERT_EQ(dialogs.guides().size(), 1U);
+    EXPECT_EQ(dialogs.guides()[0].wizard, platform::GuideWizard::TFormGuide);
+    EXPECT_FALSE(dialogs.guides()[0].pages.empty());
+    const fs::path working = app->WorkingFolder();
+    app->Destroy();
+    EXPECT_FALSE(fs::exists(working));
+    app.reset();
+
+    bundle = testing::MemoryBundle();
+    Carry(DefaultWith("Project = MDM9x15", "Project = ZP200_Italy"));
+    dialogs.confirmGuides = true;
+    EXPECT_TRUE(Start());
+    ASSERT_EQ(dialogs.guides().size(), 2U);
+    EXPECT_EQ(dialogs.guides()[1].wizard, platform::GuideWizard::TFormGuide1);
+    EXPECT_TRUE(app->form().controls().Label_title.visible);
+}
+
+// A package that cannot be unpacked ends the start with its reason, and
+// what was written goes again.
+TEST_F(Application, AnUnpackFailureEndsTheStartCleanly) {
+    Carry(std::string(package::DefaultConfigText()));
+    bundle.AddDamaged("UBI", "NONHLOSFile", std::string(7000, 'n'));
+    EXPECT_FALSE(Start());
+    EXPECT_TRUE(app->Ending());
+    EXPECT_EQ(app->EndMessage(), "Unpack failed [NONHLOS.ubi]: CRC error");
+    ASSERT_FALSE(dialogs.shown().empty());
+    EXPECT_EQ(dialogs.shown().back().caption, "Warning");
+    const fs::path working = app->WorkingFolder();
+    EXPECT_TRUE(fs::exists(working / "sbl1.mbn"));
+    app->Destroy();
+    EXPECT_FALSE(fs::exists(working));
+}
+
+// Packet = 2: the second variant goes to TempFiles2, is checked against
+// the first, and goes again at exit.
+TEST_F(Application, ASecondVariantIsUnpackedIntoItsOwnFolder) {
+    const std::string first = DefaultWith("Project = MDM9x15\r\n", "Project = MDM9x15\r\nPacket = 2\r\nFlashType = 1\r\n");
+    Carry(first, DefaultWith("Project = MDM9x15\r\n", "Project = MDM9x15\r\nFlashType = 2\r\n"));
+    ASSERT_TRUE(Start());
+    const fs::path second = app->SecondWorkingFolder();
+    EXPECT_EQ(second, Temp() / "TempFiles2");
+    EXPECT_TRUE(fs::is_regular_file(second / "Config.ini"));
+    EXPECT_TRUE(fs::is_regular_file(second / "Swivlet.exe"));
+    app->Destroy();
+    EXPECT_FALSE(fs::exists(second));
+    app.reset();
+
+    // The same flash size twice is no pair: the program ends.
+    bundle = testing::MemoryBundle();
+    Carry(first, DefaultWith("Project = MDM9x15\r\n", "Project = MDM9x15\r\nFlashType = 1\r\n"));
+    EXPECT_FALSE(Start());
+    EXPECT_TRUE(app->Ending());
+    EXPECT_EQ(dialogs.shown().back().caption, "警告");
+}
+
+// Closing during a run: the worker is told to stop and waited for while its
+// files are still there; then the working folder goes and the backup stays.
+TEST_F(Application, CloseDuringARunWaitsForTheWorkerBeforeRemovingItsFiles) {
+    ASSERT_TRUE(Start());
+    ASSERT_TRUE(WaitReady());
+    testing::LineGate gate("ImageBulkWrite successfully");
+    app->form().onWorkerReport = [&](int, const std::string& text, int) { gate.Arrive(text); };
+    app->form().StartClick();
+    ASSERT_TRUE(gate.WaitReached());
+    const engine::TCommsThread* worker = app->form().Worker(0);
+    ASSERT_NE(worker, nullptr);
+    const fs::path working = app->WorkingFolder();
+    std::atomic<bool> filesThereWhenReleased{false};
+    std::thread releaser([&] {
+        for (int guard = 0; worker->RunStatus() != core::kRunStopped && guard < 60'000; ++guard) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        filesThereWhenReleased = fs::exists(working / "sbl1.mbn");
+        gate.Open();
+    });
+    app->Destroy();
+    releaser.join();
+
+    EXPECT_TRUE(filesThereWhenReleased);
+    EXPECT_FALSE(app->form().AnySlotOccupied());
+    EXPECT_FALSE(fs::exists(working));
+    EXPECT_NE(ReadDownloadStatus(simulation->settings()), "PASS");
+    ASSERT_TRUE(fs::exists(app->BackupFolder()));
+    EXPECT_FALSE(fs::is_empty(app->BackupFolder())) << "the device's backup was kept";
+}
+
+// The operator variants give the device 20 s: a timer that finds Start
+// still disabled stops the readiness loop and ends the program.
+TEST_F(Application, TheStartTimerEndsTheProgramWhenNoDeviceCameInTime) {
+    Carry(DefaultWith("Project = MDM9x15", "Project = ZP200_EA"));
+    ASSERT_TRUE(Start());
+    ASSERT_EQ(dialogs.guides().size(), 1U);
+    EXPECT_EQ(dialogs.guides()[0].wizard, platform::GuideWizard::TFormGuide2);
+    EXPECT_TRUE(dialogs.guides()[0].japanese);
+    EXPECT_TRUE(app->form().controls().Timer1.enabled);
+    app->Timer1Timer();
+    EXPECT_TRUE(app->Ending());
+    EXPECT_EQ(app->EndMessage(), DeviceMissingMessage(app->Options()));
+    EXPECT_FALSE(app->form().controls().Timer1.enabled);
+    // A timer that fires again does nothing more.
+    const size_t boxes = dialogs.shown().size();
+    app->Timer1Timer();
+    EXPECT_EQ(dialogs.shown().size(), boxes);
 }
 
 }  // namespace
