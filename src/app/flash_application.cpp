@@ -208,7 +208,7 @@ bool FlashApplication::FlashCreate() {
         FormServices{services_.clock, services_.serialPorts, services_.devices, services_.usbBulk,
                      services_.processes, services_.dialogs, services_.settings, services_.files, services_.paths,
                      services_.nvTables, parts_->discovery},
-        options_, MakeRunPackage(), MakeDeviceChecks(), &parts_->readiness);
+        options_, MakeRunPackage(workingFolder_, options_), MakeDeviceChecks(), &parts_->readiness);
     parts_->readiness.Attach(*form_, [this](const package::ReadinessDecision& decision) {
         lastReadiness_ = decision;
         if (onReadiness) onReadiness(decision);
@@ -354,22 +354,31 @@ void FlashApplication::ApplyJapaneseTexts() {
 
 // --- What the run controller takes from here ---
 
-std::vector<PackageImage> FlashApplication::VerifyImages(const package::DownloadOptions& options, bool reupdate) {
+std::vector<PackageImage> FlashApplication::VerifyImages(const package::DownloadOptions& options,
+                                                         const fs::path& folder, bool reupdate) {
     const package::ImageCheckServices services{services_.files, services_.dialogs, &services_.trace};
     const package::ImageVerification checked =
-        package::CheckImages(services, options, workingFolder_.string(), {reupdate, backupFolder_});
+        package::CheckImages(services, options, folder.string(), {reupdate, backupFolder_});
     return ImagesOf(checked, options);
 }
 
-RunPackage FlashApplication::MakeRunPackage() {
+RunPackage FlashApplication::MakeRunPackage(const fs::path& folder, const package::DownloadOptions& options) {
     RunPackage package;
-    package.packageFolder = workingFolder_;
-    package.workingFolder = workingFolder_;
+    package.packageFolder = folder;
+    package.workingFolder = folder;
     package.backupFolder = backupFolder_;
-    package.images = VerifyImages(options_, false);
+    package.images = VerifyImages(options, folder, false);
     // Re-update changed the form's selections: the images are checked on those.
-    package.verifyImages = [this] { return VerifyImages(form_->options(), true); };
+    package.verifyImages = [this, folder] { return VerifyImages(form_->options(), folder, true); };
     return package;
+}
+
+void FlashApplication::SwitchToSecondVariant() {
+    package::DownloadOptions second;
+    package::ParseConfig(services_.files, secondWorkingFolder_ / kConfigFileName, second, services_.dialogs);
+    RunPackage package = MakeRunPackage(secondWorkingFolder_, second);
+    form_->controls().lblSettings.text = SelectionSummary(second);
+    form_->UsePackage(std::move(second), std::move(package));
 }
 
 DeviceChecks FlashApplication::MakeDeviceChecks() {
@@ -378,20 +387,21 @@ DeviceChecks FlashApplication::MakeDeviceChecks() {
         return package::CheckVersion(parts_->interrogation.Readings().DeviceRevision, form_->options().Version);
     };
     checks.dualPackage = [this] {
+        // Always judged on the package's own first variant, so that one
+        // session can update devices of either board one after another.
         const package::BoardTypeResult result =
-            package::CheckBoardType(form_->options(), secondOptions_.Name, parts_->interrogation.Readings().BoardType);
-        if (result.pass && result.switchToSecond) {
-            // The window cannot take the second variant's package yet: a
-            // device it fits is refused rather than written with the first.
-            services_.dialogs.ShowMessage(kWarning, "Device and software version is not matched!",
-                                          platform::DialogButtons::Ok, platform::DialogIcon::Warning);
-            return false;
-        }
+            package::CheckBoardType(options_, secondOptions_.Name, parts_->interrogation.Readings().BoardType);
         if (!result.pass) {
             services_.dialogs.ShowMessage(kWarning, result.message, platform::DialogButtons::Ok,
                                           platform::DialogIcon::Warning);
+            return false;
         }
-        return result.pass;
+        if (result.switchToSecond) {
+            SwitchToSecondVariant();
+        } else if (form_->package().packageFolder != workingFolder_) {
+            form_->UsePackage(options_, MakeRunPackage(workingFolder_, options_));
+        }
+        return true;
     };
     return checks;
 }

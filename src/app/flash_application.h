@@ -105,8 +105,11 @@ private:
     bool ProjectStart();
     void ApplyJapaneseTexts();
     DeviceChecks MakeDeviceChecks();
-    RunPackage MakeRunPackage();
-    std::vector<PackageImage> VerifyImages(const package::DownloadOptions& options, bool reupdate);
+    RunPackage MakeRunPackage(const std::filesystem::path& folder, const package::DownloadOptions& options);
+    std::vector<PackageImage> VerifyImages(const package::DownloadOptions& options,
+                                           const std::filesystem::path& folder, bool reupdate);
+    // The board-type check found the second variant fits the device.
+    void SwitchToSecondVariant();
     // Takes each lock in turn and keeps it: true when one had a holder already.
     bool TakeLocks(std::initializer_list<const char*> names);
     // Ends the program with a box (caption and text), or silently when the text is empty.

@@ -46,9 +46,9 @@ protected:
         bundle.Add("INI", "ConfigFile2", secondConfig);
     }
 
-    // The default Config.ini with one text replaced.
-    static std::string DefaultWith(const std::string& from, const std::string& to) {
-        std::string text(package::DefaultConfigText());
+    // The default Config.ini (or `text`) with one text replaced.
+    static std::string DefaultWith(const std::string& from, const std::string& to,
+                                   std::string text = std::string(package::DefaultConfigText())) {
         const size_t at = text.find(from);
         EXPECT_NE(at, std::string::npos) << from;
         if (at != std::string::npos) text.replace(at, from.size(), to);

@@ -192,6 +192,28 @@ TEST_F(Application, ASecondVariantIsUnpackedIntoItsOwnFolder) {
     EXPECT_EQ(dialogs.shown().back().caption, "警告");
 }
 
+// A dual package is written in the variant that fits the device's board:
+// the second one here, and the first again for a device of the other board.
+TEST_F(Application, StartWritesTheVariantThatFitsTheBoard) {
+    const std::string pair = "Project = MDM9x15\r\nPacket = 2\r\n";
+    Carry(DefaultWith("Project = MDM9x15\r\n", pair + "Name = ZT72\r\n"),
+          DefaultWith("Caption = Firmora MDM9x15 Update Tool", "Caption = Second",
+                      DefaultWith("Project = MDM9x15\r\n", pair + "Name = ZT73\r\n")));
+    ASSERT_TRUE(Start({{"identity", {{"boardCode", "GMT8019"}}}}));
+    ASSERT_TRUE(WaitReady());
+    app->form().StartClick();
+    EXPECT_EQ(app->form().options().Name, "ZT73");
+    EXPECT_EQ(app->form().package().packageFolder, app->SecondWorkingFolder());
+    EXPECT_EQ(app->form().controls().Frame.caption, "Second");
+    ASSERT_TRUE(DrainUntil([this] { return !app->form().AnySlotOccupied(); }));
+
+    Modem().at().boardCode = "PM8019";
+    app->form().StartClick();
+    EXPECT_EQ(app->form().options().Name, "ZT72");
+    EXPECT_EQ(app->form().package().packageFolder, app->WorkingFolder());
+    ASSERT_TRUE(DrainUntil([this] { return !app->form().AnySlotOccupied(); }));
+}
+
 // Closing during a run: the worker is told to stop and waited for while its
 // files are still there; then the working folder goes and the backup stays.
 TEST_F(Application, CloseDuringARunWaitsForTheWorkerBeforeRemovingItsFiles) {
