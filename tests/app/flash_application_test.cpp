@@ -5,9 +5,9 @@
 #include <atomic>
 #include <chrono>
 #include <filesystem>
-#include <fstream>
 #include <thread>
 
+#include "app/run_validation.h"
 #include "app/startup_texts.h"
 #include "application_fixture.h"
 #include "line_gate.h"
@@ -128,6 +128,57 @@ TEST_F(Application, StartIsRefusedBesideTheMakersPrograms) {
     EXPECT_FALSE(app->Create());
     EXPECT_EQ(app->EndMessage(), CompanionRunningMessage(app->Options()));
     EXPECT_TRUE(dialogs.guides().empty()) << "no wizard before the companion check";
+    app->Destroy();
+    app.reset();
+
+    // A Japanese product: its window waits in Japanese, and refuses in Japanese.
+    bundle = testing::MemoryBundle();
+    Carry(DefaultWith("Project = MDM9x15", "Project = DO78_21"));
+    app = std::make_unique<FlashApplication>(Services());
+    EXPECT_FALSE(app->Create());
+    EXPECT_EQ(app->EndMessage(), "ユーティリティが実行中です。");
+    EXPECT_EQ(dialogs.shown().back().caption, JapaneseToolCaption(app->Options().ProjectIndex));
+    EXPECT_EQ(app->form().controls().Label_status.text, "準備中");
+    EXPECT_EQ(app->form().controls().Label_status.font, JapaneseFont());
+}
+
+// A device the package does not fit: the refusal reaches the window
+// through its queue, with its reason in a "Warning" box, and Start stays off.
+TEST_F(Application, ARefusedDeviceIsShownWithItsReasonAndStartStaysOff) {
+    Carry(DefaultWith("Version = v2.0.2\r\n", "Version = XB20_11.LTE.VQA0012.v2.0.2\r\nbCheckProjectCode = 1\r\n"));
+    ASSERT_TRUE(Start());
+    ASSERT_TRUE(DrainUntil([this] { return app->LastReadiness().has_value(); }));
+    EXPECT_EQ(app->LastReadiness()->refusal, "Could not update other irrelevant model device!");
+    const WindowControls& c = app->form().controls();
+    EXPECT_EQ(c.Label_status.text, "Not Ready");
+    EXPECT_FALSE(c.StartButton.enabled);
+    ASSERT_FALSE(dialogs.shown().empty());
+    EXPECT_EQ(dialogs.shown().back().caption, "Warning");
+    EXPECT_EQ(dialogs.shown().back().text, "Could not update other irrelevant model device!");
+}
+
+// The compact product has no readiness loop: its wizard confirmed presses Start.
+TEST_F(Application, TheCompactProductStartsTheUpdateOnceItsWizardIsConfirmed) {
+    Carry(DefaultWith("Project = MDM9x15", "Project = ZQ65_Custom"));
+    ASSERT_TRUE(Start());
+    ASSERT_EQ(dialogs.guides().size(), 1U);
+    EXPECT_EQ(dialogs.guides()[0].wizard, platform::GuideWizard::TFormGuide3);
+    const WindowFrame& frame = app->form().controls().Frame;
+    EXPECT_EQ(std::pair(frame.width, frame.height), std::pair(480, 185));
+    EXPECT_TRUE(frame.stayOnTop);
+    EXPECT_TRUE(app->form().SlotOccupied(0));
+    ASSERT_TRUE(DrainUntil([this] { return !app->form().AnySlotOccupied(); }));
+    EXPECT_FALSE(app->LastReadiness().has_value());
+}
+
+// A package that switches the device into its boot loader starts the boot push.
+TEST_F(Application, TheBootPushStartsWhenThePackageAsksForIt) {
+    Carry(DefaultWith("bSwitchFastbootMode=0", "bSwitchFastbootMode=1"));
+    ASSERT_TRUE(Start());
+    EXPECT_TRUE(fs::is_regular_file(app->WorkingFolder() / "xload.bin"));
+    EXPECT_EQ(simulation->settings().ReadString(platform::SettingsScope::Machine, "SOFTWARE\\rgdriverinfo",
+                                                "DownloadSupport"),
+              "OK");
 }
 
 // The guide wizards: each product gets its own, and a declined one ends the program.
