@@ -169,16 +169,23 @@ bool FlashApplication::MakeFolders() {
     workingFolder_ = tempFolder_ / kWorkingFolderName;
     backupFolder_ = settings_.backupRoot.empty() ? tempFolder_ / kBackupFolderName / BackupDate(services_.clock.Now())
                                                  : settings_.backupRoot;
-    for (const fs::path& folder : {workingFolder_, backupFolder_}) {
-        std::error_code ec;
-        // A link in the working folder's place is removed, never followed.
-        if (services_.files.KindOf(folder) == platform::FileKind::Link) fs::remove(folder, ec);
-        fs::create_directories(folder, ec);
-        if (services_.files.KindOf(folder) != platform::FileKind::Folder) {
-            return End(kWarning, "Could not create folder!" + folder.string());
-        }
-    }
+    if (!MakeFolder(workingFolder_, true) || !MakeFolder(backupFolder_, false)) return false;
     services_.clock.Sleep(kPauseAfterFoldersMs);
+    return true;
+}
+
+bool FlashApplication::MakeFolder(const fs::path& folder, bool fresh) {
+    std::error_code ec;
+    // A link in the folder's place is removed, never followed.
+    if (services_.files.KindOf(folder) == platform::FileKind::Link) fs::remove(folder, ec);
+    // What a start that ended abruptly left in a working folder goes: the
+    // image scan must find this package's files only. The lock says no
+    // other instance works in it.
+    if (fresh) RemoveWorkingFolder(folder);
+    fs::create_directories(folder, ec);
+    if (services_.files.KindOf(folder) != platform::FileKind::Folder) {
+        return End(kWarning, "Could not create folder!" + folder.string());
+    }
     return true;
 }
 
@@ -259,12 +266,7 @@ void FlashApplication::RestoreSettings() {
 
 bool FlashApplication::StartSecondVariant() {
     secondWorkingFolder_ = tempFolder_ / kSecondFolderName;
-    std::error_code ec;
-    if (services_.files.KindOf(secondWorkingFolder_) == platform::FileKind::Link) fs::remove(secondWorkingFolder_, ec);
-    fs::create_directories(secondWorkingFolder_, ec);
-    if (services_.files.KindOf(secondWorkingFolder_) != platform::FileKind::Folder) {
-        return End(kWarning, "Could not create folder!" + secondWorkingFolder_.string());
-    }
+    if (!MakeFolder(secondWorkingFolder_, true)) return false;
     const package::UnpackResult unpacked =
         package::UnpackSecondVariant(services_.bundle, services_.files, options_, secondWorkingFolder_);
     if (!unpacked.ok()) return End(package::kUnpackCaption, unpacked.error);
@@ -435,10 +437,10 @@ void FlashApplication::Destroy() {
 }
 
 void FlashApplication::RemoveWorkingFolder(const fs::path& folder) {
-    // Only the folders start-up made in the temporary folder, and never a
-    // path as short as a drive's root. The backups lie beside them and stay.
-    if (folder.empty() || folder.string().size() <= 3 || tempFolder_.empty()) return;
-    if (folder.parent_path() != tempFolder_) return;
+    // Only the working folders of the temporary folder, and never a path as
+    // short as a drive's root. The backups lie beside them and stay.
+    if (folder.string().size() <= 3 || tempFolder_.empty()) return;
+    if (folder != tempFolder_ / kWorkingFolderName && folder != tempFolder_ / kSecondFolderName) return;
     if (services_.files.KindOf(folder) != platform::FileKind::Folder) return;
     std::error_code ec;
     // A read-only folder inside would keep its files: give every folder

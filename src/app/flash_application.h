@@ -97,6 +97,8 @@ private:
     struct Parts;  // the readiness loop, the boot push, the locks: owned here
 
     bool MakeFolders();
+    // One of our folders, made; `fresh`: emptied of an earlier start's files first.
+    bool MakeFolder(const std::filesystem::path& folder, bool fresh);
     bool WriteConfiguration();
     bool FlashCreate();
     void RestoreSettings();

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <thread>
 
 #include "app/run_validation.h"
@@ -22,7 +23,12 @@ using Application = ApplicationFixture;
 // Start runs the update to PASS through the window's queue, and closing
 // removes the working folder but keeps the device's backup.
 TEST_F(Application, StartsReadyRunsToPassAndRemovesOnlyTheWorkingFolder) {
+    // What a start that ended abruptly left behind.
+    fs::create_directories(Temp() / "TempFiles" / "old");
+    std::ofstream(Temp() / "TempFiles" / "amss.mbn") << "another package's image";
     ASSERT_TRUE(Start());
+    EXPECT_FALSE(fs::exists(Temp() / "TempFiles" / "amss.mbn"));
+    EXPECT_FALSE(fs::exists(Temp() / "TempFiles" / "old"));
     const WindowControls& c = app->form().controls();
     EXPECT_EQ(app->WorkingFolder(), Temp() / "TempFiles");
     EXPECT_EQ(app->BackupFolder(), Temp() / "Backup" / "2026_01_05");
