@@ -61,8 +61,10 @@ public:
 
     // Window construction, in order. False when the program ends during
     // start-up: the box that says why has been shown through Dialogs, and
-    // EndMessage() repeats its text. The form exists afterwards either way
-    // (unless the temporary folder or the working folder could not be had).
+    // EndMessage() repeats its text. The form exists afterwards unless the
+    // start ended before it was made: no temporary or working folder,
+    // another instance holding the working folder, or a package that could
+    // not be unpacked. Only the first call does anything.
     bool Create();
     // Window destruction: stops the readiness loop and the boot push, stops
     // every worker and waits for it, keeps the port choices and the image
