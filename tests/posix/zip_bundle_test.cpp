@@ -240,8 +240,8 @@ TEST_F(ZipBundleTest, EveryEntryUnpacksToItsOwnBytesWhoeverMadeTheArchive) {
         const fs::path target = folder.path() / (std::string("boot-") + MakerName(maker));
         ASSERT_TRUE(UnpackBoot(*bundle, target, error)) << error;
         EXPECT_EQ(ReadFile(target), boot);
-        for (const auto& [type, name, bytes] : {std::tuple<std::string, std::string, std::string>{"INI", "ConfigFile", "[Project]\r\n"},
-                                               {"BIN", "EmptyFile", ""}}) {
+        using Entry = std::tuple<std::string, std::string, std::string>;
+        for (const auto& [type, name, bytes] : {Entry{"INI", "ConfigFile", "[Project]\r\n"}, Entry{"BIN", "EmptyFile", ""}}) {
             std::unique_ptr<ByteSource> source = bundle->Open(type, name, error);
             ASSERT_NE(source, nullptr) << error;
             EXPECT_EQ(ReadAll(*source), bytes) << name;

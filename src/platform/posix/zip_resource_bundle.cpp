@@ -272,7 +272,8 @@ private:
             return std::nullopt;
         }
         const uint64_t at = headerAt + kLocalHeaderSize + Little(header.data() + 26, 2) + Little(header.data() + 28, 2);
-        if (at + stat.size > layout.start + layout.directoryOffset) return std::nullopt;
+        const uint64_t directoryAt = layout.start + layout.directoryOffset;
+        if (at > directoryAt || stat.size > directoryAt - at) return std::nullopt;
         return StoredBytes{at, stat.size, static_cast<uint32_t>(stat.crc)};
     }
 
