@@ -4,7 +4,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config ccache
   libgtest-dev libgmock-dev
-  nlohmann-json3-dev libxxhash-dev libusb-1.0-0-dev libudev-dev libzip-dev zip
+  nlohmann-json3-dev libxxhash-dev libusb-1.0-0-dev libudev-dev libzip-dev libisal-dev zip
   umockdev libumockdev-dev
   fastboot
   libsystemd-dev libudev-dev python3-dbus python3-dbusmock dbus-daemon umockdev libumockdev-dev

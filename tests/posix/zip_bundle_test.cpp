@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <set>
+#include <tuple>
 
 #include "platform/posix/posix_files.h"
 #include "test_folder.h"
@@ -39,6 +40,61 @@ std::string ReadAll(ByteSource& source) {
     return all;
 }
 
+uint32_t Crc32(const std::string& bytes) {
+    uint32_t crc = 0xFFFFFFFF;
+    for (const unsigned char byte : bytes) {
+        crc ^= byte;
+        for (int bit = 0; bit < 8; ++bit) crc = (crc >> 1) ^ (0xEDB88320 & (0 - (crc & 1)));
+    }
+    return ~crc;
+}
+
+std::string LittleBytes(uint64_t value, int count) {
+    std::string bytes;
+    for (int i = 0; i < count; ++i) bytes += static_cast<char>((value >> (8 * i)) & 0xFF);
+    return bytes;
+}
+
+// An archive of two stored entries whose second one's local header offset
+// is in a ZIP64 field, as an archive of more than 4 GiB gives it; too large
+// to make in a test, so written by hand.
+std::string ArchiveWithZip64Offset(const std::vector<std::pair<std::string, std::string>>& entries) {
+    std::string local;
+    std::string central;
+    for (size_t i = 0; i < entries.size(); ++i) {
+        const auto& [name, bytes] = entries[i];
+        const uint64_t offset = local.size();
+        // version needed 4.5, no flags, stored, 1980-01-01 00:00
+        const std::string common = LittleBytes(45, 2) + LittleBytes(0, 2) + LittleBytes(0, 2) + LittleBytes(0, 2) +
+                                   LittleBytes(0x21, 2) + LittleBytes(Crc32(bytes), 4) + LittleBytes(bytes.size(), 4) +
+                                   LittleBytes(bytes.size(), 4) + LittleBytes(name.size(), 2);
+        local += LittleBytes(0x04034b50, 4) + common + LittleBytes(0, 2) + name + bytes;
+        const bool zip64 = i + 1 == entries.size();
+        central += LittleBytes(0x02014b50, 4) + LittleBytes(0x032D, 2) + common + LittleBytes(zip64 ? 12 : 0, 2) +
+                   LittleBytes(0, 2) + LittleBytes(0, 2) + LittleBytes(0, 2) + LittleBytes(0, 4) +
+                   LittleBytes(zip64 ? 0xFFFFFFFF : offset, 4) + name;
+        if (zip64) central += LittleBytes(0x0001, 2) + LittleBytes(8, 2) + LittleBytes(offset, 8);
+    }
+    return local + central + LittleBytes(0x06054b50, 4) + LittleBytes(0, 2) + LittleBytes(0, 2) +
+           LittleBytes(entries.size(), 2) + LittleBytes(entries.size(), 2) + LittleBytes(central.size(), 4) +
+           LittleBytes(local.size(), 4) + LittleBytes(0, 2);
+}
+
+// What made a product's archive: firmora-pack (stored entries), or Info-ZIP's
+// zip storing (other local header fields than ours) or deflating.
+enum class Maker { FirmoraPack, ZipStored, ZipDeflated };
+
+const char* MakerName(Maker maker) {
+    switch (maker) {
+        case Maker::FirmoraPack: return "firmora-pack";
+        case Maker::ZipStored: return "zip -0";
+        case Maker::ZipDeflated: return "zip -6";
+    }
+    return "";
+}
+
+constexpr Maker kMakers[] = {Maker::FirmoraPack, Maker::ZipStored, Maker::ZipDeflated};
+
 class ZipBundleTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -48,6 +104,53 @@ protected:
     }
     bool Pack(const fs::path& from, const fs::path& to, std::vector<BundleFile> files) {
         return WriteProductWithBundle(from, files, to, error);
+    }
+
+    // A product carrying IMG/BootimageFile, INI/ConfigFile and an empty
+    // BIN/EmptyFile, its archive made by `maker`.
+    void MakeProduct(Maker maker) {
+        const fs::path tree = folder.path() / "tree";
+        fs::remove_all(tree);
+        fs::create_directories(tree / "IMG");
+        fs::create_directories(tree / "INI");
+        fs::create_directories(tree / "BIN");
+        WriteFile(tree / "IMG" / "BootimageFile", boot);
+        WriteFile(tree / "INI" / "ConfigFile", "[Project]\r\n");
+        WriteFile(tree / "BIN" / "EmptyFile", "");
+        if (maker == Maker::FirmoraPack) {
+            ASSERT_TRUE(Pack(program, product,
+                             {{"IMG", "BootimageFile", tree / "IMG" / "BootimageFile"},
+                              {"INI", "ConfigFile", tree / "INI" / "ConfigFile"},
+                              {"BIN", "EmptyFile", tree / "BIN" / "EmptyFile"}}))
+                << error;
+            return;
+        }
+        const fs::path archive = folder.path() / "archive.zip";
+        fs::remove(archive);
+        const std::string command = "cd '" + tree.string() + "' && zip -q " +
+                                    (maker == Maker::ZipStored ? "-0" : "-6") + " '" + archive.string() +
+                                    "' IMG/BootimageFile INI/ConfigFile BIN/EmptyFile";
+        ASSERT_EQ(std::system(command.c_str()), 0) << "zip is missing: scripts/install-deps.sh installs it";
+        WriteFile(product, ReadFile(program) + ReadFile(archive));
+    }
+
+    // Where the stored boot image's bytes begin in the product (the
+    // program's pattern is the same sequence, so the search starts after it).
+    uint64_t BootAt() {
+        const std::string bytes = ReadFile(product);
+        const size_t at = bytes.find(boot.substr(0, 4096), fs::file_size(program));
+        EXPECT_NE(at, std::string::npos) << "the image is not stored";
+        return at;
+    }
+
+    // Unpacks IMG/BootimageFile of `bundle` to `target` as the start-up does.
+    bool UnpackBoot(ResourceBundle& bundle, const fs::path& target, std::string& why) {
+        std::unique_ptr<ByteSource> source = bundle.Open("IMG", "BootimageFile", why);
+        if (source == nullptr) return false;
+        PosixFiles files;
+        if (files.ReplaceFromSource(target, *source)) return true;
+        why = source->Error();
+        return false;
     }
 
     TestFolder folder{"zip-bundle"};
@@ -124,6 +227,96 @@ TEST_F(ZipBundleTest, Zip64ArchivesAreFoundBehindAProgram) {
     std::unique_ptr<ByteSource> source = bundle->Open("IMG", "BootimageFile", error);
     ASSERT_NE(source, nullptr) << error;
     EXPECT_EQ(ReadAll(*source), boot);
+}
+
+TEST_F(ZipBundleTest, EveryEntryUnpacksToItsOwnBytesWhoeverMadeTheArchive) {
+    // Stored entries are read straight from the file, deflated ones through
+    // libzip: both must give the packed bytes, the empty entry included.
+    for (const Maker maker : kMakers) {
+        SCOPED_TRACE(MakerName(maker));
+        ASSERT_NO_FATAL_FAILURE(MakeProduct(maker));
+        std::unique_ptr<ResourceBundle> bundle = OpenZipBundle(product, error);
+        ASSERT_NE(bundle, nullptr) << error;
+        const fs::path target = folder.path() / (std::string("boot-") + MakerName(maker));
+        ASSERT_TRUE(UnpackBoot(*bundle, target, error)) << error;
+        EXPECT_EQ(ReadFile(target), boot);
+        using Entry = std::tuple<std::string, std::string, std::string>;
+        for (const auto& [type, name, bytes] : {Entry{"INI", "ConfigFile", "[Project]\r\n"}, Entry{"BIN", "EmptyFile", ""}}) {
+            std::unique_ptr<ByteSource> source = bundle->Open(type, name, error);
+            ASSERT_NE(source, nullptr) << error;
+            EXPECT_EQ(ReadAll(*source), bytes) << name;
+        }
+    }
+}
+
+TEST_F(ZipBundleTest, AFlippedByteAnywhereInAnEntryLeavesNoFile) {
+    // The first byte, one in the middle, and the last: the last one is read
+    // by the same read that must find the wrong CRC-32.
+    for (const Maker maker : {Maker::FirmoraPack, Maker::ZipStored}) {
+        for (const uint64_t into : {uint64_t{0}, uint64_t{boot.size() / 2}, uint64_t{boot.size() - 1}}) {
+            SCOPED_TRACE(std::string(MakerName(maker)) + ", byte " + std::to_string(into));
+            ASSERT_NO_FATAL_FAILURE(MakeProduct(maker));
+            {
+                std::fstream file(product, std::ios::binary | std::ios::in | std::ios::out);
+                file.seekp(static_cast<std::streamoff>(BootAt() + into));
+                file.put(static_cast<char>(boot[into] ^ 0x01));
+            }
+            std::unique_ptr<ResourceBundle> bundle = OpenZipBundle(product, error);
+            ASSERT_NE(bundle, nullptr) << error;
+            const fs::path unpacked = folder.path() / "unpacked";
+            fs::remove_all(unpacked);
+            fs::create_directories(unpacked);
+            EXPECT_FALSE(UnpackBoot(*bundle, unpacked / "boot.img", error));
+            EXPECT_EQ(error, "IMG/BootimageFile cannot be read from the package: CRC error");
+            EXPECT_TRUE(fs::is_empty(unpacked));
+        }
+    }
+}
+
+TEST_F(ZipBundleTest, AProductCutShortIsRefused) {
+    for (const Maker maker : kMakers) {
+        SCOPED_TRACE(MakerName(maker));
+        ASSERT_NO_FATAL_FAILURE(MakeProduct(maker));
+        // Cut before it is opened: the end records are gone with the tail.
+        const uint64_t whole = fs::file_size(product);
+        fs::resize_file(product, whole - 1);
+        EXPECT_EQ(OpenZipBundle(product, error), nullptr);
+        EXPECT_EQ(error, product.string() + " carries no package");
+
+        // Cut while it is open, inside the image's bytes, which come first
+        // and take more than a KiB even deflated (a product being replaced
+        // in place under a running program).
+        ASSERT_NO_FATAL_FAILURE(MakeProduct(maker));
+        std::unique_ptr<ResourceBundle> bundle = OpenZipBundle(product, error);
+        ASSERT_NE(bundle, nullptr) << error;
+        fs::resize_file(product, fs::file_size(program) + 1000);
+        const fs::path unpacked = folder.path() / "unpacked";
+        fs::remove_all(unpacked);
+        fs::create_directories(unpacked);
+        EXPECT_FALSE(UnpackBoot(*bundle, unpacked / "boot.img", error));
+        EXPECT_EQ(error.rfind("IMG/BootimageFile cannot be read from the package: ", 0), 0u) << error;
+        if (maker != Maker::ZipDeflated) {
+            // Only the direct read of a stored entry says so: this is what
+            // shows that both kinds of stored archive are read that way.
+            EXPECT_NE(error.find("the file ends after "), std::string::npos) << error;
+        }
+        EXPECT_TRUE(fs::is_empty(unpacked));
+    }
+}
+
+TEST_F(ZipBundleTest, AnEntryWhoseOffsetIsInAZip64FieldIsReadDirectly) {
+    WriteFile(product, ReadFile(program) + ArchiveWithZip64Offset({{"INI/ConfigFile", "[Project]\r\n"},
+                                                                   {"IMG/BootimageFile", boot}}));
+    std::unique_ptr<ResourceBundle> bundle = OpenZipBundle(product, error);
+    ASSERT_NE(bundle, nullptr) << error;
+    const fs::path target = folder.path() / "boot.unpacked";
+    ASSERT_TRUE(UnpackBoot(*bundle, target, error)) << error;
+    EXPECT_EQ(ReadFile(target), boot);
+
+    fs::resize_file(product, BootAt() + 10);
+    EXPECT_FALSE(UnpackBoot(*bundle, target, error));
+    EXPECT_EQ(error, "IMG/BootimageFile cannot be read from the package: the file ends after 10 of its " +
+                         std::to_string(boot.size()) + " bytes");
 }
 
 TEST_F(ZipBundleTest, ADamagedEntryFailsItsReadAndIsNeverWritten) {

@@ -2,8 +2,10 @@
 // The package as a ZIP archive at the end of a file: a product executable
 // with the archive appended, or an archive alone. The archive is an ordinary
 // one whose offsets count from its own first byte, so any ZIP tool made it;
-// where it begins is worked out from its end records. Entries are read with
-// libzip, which checks each one's CRC-32 as its last byte is read.
+// where it begins is worked out from its end records. Stored entries (those
+// firmora-pack writes) are read straight from the file at their offset,
+// compressed ones through libzip; either way a read fails, as its last byte
+// is read, when the entry's CRC-32 is not the one the archive records.
 
 #include <cstdint>
 #include <filesystem>
