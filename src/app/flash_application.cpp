@@ -405,6 +405,13 @@ DeviceChecks FlashApplication::MakeDeviceChecks() {
         }
         return true;
     };
+    // The Japanese products ask before every update; the answer comes through
+    // the Dialogs seam (the window draws its own picture box for it).
+    checks.confirmStart = [this] {
+        return services_.dialogs.ShowMessage(JapaneseToolCaption(options_.ProjectIndex), kJapaneseStartQuestion,
+                                             platform::DialogButtons::OkCancel,
+                                             platform::DialogIcon::Question) == platform::DialogAnswer::Ok;
+    };
     return checks;
 }
 

@@ -27,6 +27,11 @@ std::string DeviceMissingMessage(const package::DownloadOptions& options);
 
 // The Japanese single-instance message and its box's caption.
 inline constexpr const char* kJapaneseAlreadyRunning = "ユーティリティが実行中です。";
+// The Japanese products' question before every update: close every other
+// program, connect the power adapter, never suspend or shut down; start?
+inline constexpr const char* kJapaneseStartQuestion =
+    "他のアプリケーションをすべて終了して下さい。電源アダプタを接続し、PCのサスペンド又は、シャットダウンを絶対にしないで下さい。"
+    "ソフトウェアのアップデートを開始しますか？";
 inline constexpr const char* kAlreadyRunning = "upgrading is running,please exit the upgrade tool!";
 
 }  // namespace firmora::app

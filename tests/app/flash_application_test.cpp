@@ -148,6 +148,29 @@ TEST_F(Application, StartIsRefusedBesideTheMakersPrograms) {
     EXPECT_EQ(app->form().controls().Label_status.font, JapaneseFont());
 }
 
+// The Japanese products ask before every update: Cancel leaves the device
+// alone and the program open, OK runs the update.
+TEST_F(Application, TheJapaneseProductsAskBeforeEveryUpdate) {
+    Plug();
+    app = std::make_unique<FlashApplication>(Services());
+    Carry(DefaultWith("Project = MDM9x15", "Project = DO78_21"));
+    ASSERT_TRUE(app->Create());
+    ASSERT_TRUE(WaitReady());
+
+    dialogs.QueueAnswer(platform::DialogAnswer::Cancel);
+    app->form().StartClick();
+    ASSERT_FALSE(dialogs.shown().empty());
+    EXPECT_EQ(dialogs.shown().back().text, kJapaneseStartQuestion);
+    EXPECT_EQ(dialogs.shown().back().buttons, platform::DialogButtons::OkCancel);
+    EXPECT_FALSE(app->form().SlotOccupied(0));
+    EXPECT_FALSE(app->Ending());
+
+    dialogs.QueueAnswer(platform::DialogAnswer::Ok);
+    app->form().StartClick();
+    EXPECT_TRUE(app->form().SlotOccupied(0));
+    ASSERT_TRUE(DrainUntil([this] { return !app->form().AnySlotOccupied(); }));
+}
+
 // A device the package does not fit: the refusal reaches the window
 // through its queue, with its reason in a "Warning" box, and Start stays off.
 TEST_F(Application, ARefusedDeviceIsShownWithItsReasonAndStartStaysOff) {
