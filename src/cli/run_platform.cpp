@@ -47,6 +47,17 @@ fs::path DefaultBackupRoot() {
     return home / ".local" / "share" / "firmora" / "backups";
 }
 
+std::string InstanceOfInterfacePath(const std::string& path) {
+    const size_t first = path.find('#');
+    const size_t second = first == std::string::npos ? std::string::npos : path.find('#', first + 1);
+    const size_t third = second == std::string::npos ? std::string::npos : path.find('#', second + 1);
+    if (third == std::string::npos) return {};
+    const std::string instance = path.substr(second + 1, third - second - 1);
+    const size_t last = instance.rfind('&');
+    if (last == std::string::npos || last == 0) return {};
+    return instance.substr(0, last);
+}
+
 namespace {
 
 class SimulatedRun final : public RunPlatform {
@@ -69,6 +80,9 @@ public:
             details[link::PortNameOfFriendlyName(port.friendlyName)] = {port.devicePath, "scenario"};
         }
         return details;
+    }
+    std::string DeviceKeyOf(const platform::ComPortInterface& port) override {
+        return InstanceOfInterfacePath(port.devicePath);
     }
     bool KeepModemManagerAway(const std::string& /*comName*/, std::string& /*problem*/) override { return true; }
 
@@ -134,6 +148,11 @@ public:
             details[port.comName] = {port.deviceNode, platform::ToString(port.roleSource)};
         }
         return details;
+    }
+
+    std::string DeviceKeyOf(const platform::ComPortInterface& port) override {
+        // The sysfs path of the USB device: the same for all its ports.
+        return platform::UsbDeviceUidOfNode(port.devicePath).value_or("");
     }
 
     bool KeepModemManagerAway(const std::string& comName, std::string& problem) override {
