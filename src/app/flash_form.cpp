@@ -92,6 +92,22 @@ void TFlashSrcUiForm::FlashDestroy() {
                                    package_.packageFolder.string());
 }
 
+void TFlashSrcUiForm::ShowReadiness(const package::ReadinessDecision& decision) {
+    Control& label = controls_.Label_status;
+    label.text = decision.status;
+    label.font = decision.japaneseFont ? JapaneseFont() : Font{};
+    // A decision that comes in after a run began must not offer Start.
+    controls_.StartButton.enabled = decision.ready && !AnySlotOccupied();
+    RefreshStartImages();
+    if (decision.versionLabel) controls_.Label_version.text = *decision.versionLabel;
+    if (decision.nextEnabled) controls_.Label21.enabled = *decision.nextEnabled;
+    if (decision.stopStartTimer) controls_.Timer1.enabled = false;
+    if (!decision.refusal.empty()) {
+        services_.dialogs.ShowMessage(package::kWarningCaption, decision.refusal, platform::DialogButtons::Ok,
+                                      platform::DialogIcon::Warning);
+    }
+}
+
 // --- Start and Re-update ---
 
 void TFlashSrcUiForm::StartClick() { BeginRun(Entry::Start); }

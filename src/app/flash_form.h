@@ -30,6 +30,7 @@
 #include "engine/run_view.h"
 #include "engine/worker_window.h"
 #include "link/port_discovery.h"
+#include "package/device_matching.h"
 #include "package/download_options.h"
 #include "platform/paths.h"
 #include "preserve/nv_tables.h"
@@ -101,6 +102,9 @@ public:
     // Window destruction: stops every worker and waits for it, then keeps
     // the port choices. Safe to call more than once.
     void FlashDestroy();
+    // One readiness decision: the status label, Start (with its images),
+    // the version label, Next, the refusal's box and the start timer.
+    void ShowReadiness(const package::ReadinessDecision& decision);
 
     // The worker threads' hand-over: drain it on the window's thread.
     ReportQueue& queue() { return queue_; }

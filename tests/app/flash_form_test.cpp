@@ -247,6 +247,7 @@ public:
         if (onShow) onShow();
         return answer;
     }
+    bool ShowGuide(const platform::GuideRequest&) override { return true; }
     std::vector<std::string> shown;
     DialogAnswer answer = DialogAnswer::Ok;
     std::function<void()> onShow;
