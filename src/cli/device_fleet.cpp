@@ -364,6 +364,7 @@ bool DeviceFleet::Launch(app::TFlashSrcUiForm& form, std::string& problem) {
             device.outcome.failure = diag.empty() ? "no Diag port found" : "no AT port found";
             continue;
         }
+        if (services_.beforeLaunch && !services_.beforeLaunch(diag, device.outcome.failure)) continue;
         device.view.OpenLog(form.options().Caption, form.options().ProjectIndex);
         device.outcome.launched = form.LaunchDeviceWorker(
             slot, ports, {device.window, device.scope, device.serialPorts, device.view});

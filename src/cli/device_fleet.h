@@ -187,6 +187,9 @@ public:
         platform::Dialogs& dialogs;
         platform::Paths& paths;
         DeviceKeyFunction keyOf;
+        // Before a device's worker starts, with its Diag port: false with
+        // the reason leaves the device alone (ModemManager would not let go).
+        std::function<bool(const std::string& diagSelector, std::string& problem)> beforeLaunch;
     };
     DeviceFleet(Services services, ConsoleProgress& progress, const std::atomic<bool>& stopRequested);
     ~DeviceFleet();

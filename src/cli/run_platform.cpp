@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdint>
 #include <string_view>
+#include <vector>
 
 #include "cli/arguments.h"
 #include "cli/command.h"
@@ -163,7 +164,7 @@ public:
             problem = result.failure;
             return false;
         }
-        hold_ = std::move(result.hold);
+        if (result.hold) holds_.push_back(std::move(result.hold));
         return true;
     }
 
@@ -178,7 +179,7 @@ private:
     std::unique_ptr<platform::UdevDeviceEnumerator> udev_;
     std::unique_ptr<platform::ExplicitDeviceEnumerator> explicit_;
     std::unique_ptr<WithFastbootFrom> usbFastboot_;  // named ports without --fastboot
-    std::unique_ptr<platform::ModemInhibition> hold_;
+    std::vector<std::unique_ptr<platform::ModemInhibition>> holds_;  // one per device (--all)
     std::string description_;
 };
 

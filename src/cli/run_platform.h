@@ -77,7 +77,7 @@ public:
     virtual std::string DeviceKeyOf(const platform::ComPortInterface& port) = 0;
 
     // Keeps ModemManager away from the device behind `comName` until this
-    // object goes; false with its refusal and remedy in `problem`. Nothing
+    // object goes (for each device it is asked for); false with its refusal and remedy in `problem`. Nothing
     // to do for the virtual modem, a port that is no USB device's, or a
     // system without ModemManager.
     virtual bool KeepModemManagerAway(const std::string& comName, std::string& problem) = 0;
