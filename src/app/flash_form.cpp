@@ -108,6 +108,14 @@ void TFlashSrcUiForm::ShowReadiness(const package::ReadinessDecision& decision) 
     }
 }
 
+void TFlashSrcUiForm::UsePackage(package::DownloadOptions options, RunPackage package) {
+    options_ = std::move(options);
+    package_ = std::move(package);
+    controls_.Frame.caption = options_.Caption;
+    controls_.Label_title.text = options_.Caption;
+    controls_.ImageFolderEdit.text = package_.packageFolder.string();
+}
+
 // --- Start and Re-update ---
 
 void TFlashSrcUiForm::StartClick() { BeginRun(Entry::Start); }
