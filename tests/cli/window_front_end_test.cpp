@@ -153,6 +153,24 @@ TEST_F(FrontEnd, ModemNotReadyWithinTheLimitEndsTheCommand) {
     EXPECT_FALSE(Printed("Start succssfully"));
 }
 
+// A modem the package does not fit: the readiness loop refuses it and
+// ends, and so does the command, with the reason and before any run.
+TEST_F(FrontEnd, ARefusedModemEndsTheCommandWithTheReason) {
+    Open();
+    std::ifstream in(platform::PosixPaths().ProgramFolder() / "demo-package" / "Config.ini", std::ios::binary);
+    std::string config(std::istreambuf_iterator<char>(in), {});
+    const size_t version = config.find("Version = v2.0.2");
+    ASSERT_NE(version, std::string::npos);
+    config.replace(version, std::string("Version = v2.0.2").size(),
+                   "Version = XB20_11.LTE.VQA0012.v2.0.2\r\nbCheckProjectCode = 1");
+    bundle.Add("INI", "ConfigFile", config);
+    const FrontEndResult result = Run({});
+    EXPECT_EQ(result.exitCode, kExitFailure);
+    EXPECT_EQ(result.failure, "the modem is Not Ready: Could not update other irrelevant model device!");
+    EXPECT_TRUE(Printed("Not Ready: Could not update other irrelevant model device!"));
+    EXPECT_FALSE(Printed("Start succssfully"));
+}
+
 // Ctrl-C during the run is Stop: the run winds down, the device's saved data stay.
 TEST_F(FrontEnd, CtrlCDuringTheRunStopsItAndKeepsTheSavedData) {
     Open();
