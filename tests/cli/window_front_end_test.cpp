@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "app/startup_texts.h"
 #include "app/window_settings.h"
 #include "cli/command.h"
 #include "cli/device_fleet.h"
@@ -74,6 +75,16 @@ protected:
         WindowFrontEnd frontEnd(application, simulation->clock(), realClock, *progress, out);
         settings.boxes = &boxes;
         return frontEnd.Run(settings, stopRequested);
+    }
+
+    // The demo package with one line of its Config.ini changed.
+    void CarryConfigWith(const std::string& line, const std::string& replacement) {
+        std::ifstream in(platform::PosixPaths().ProgramFolder() / "demo-package" / "Config.ini", std::ios::binary);
+        std::string config(std::istreambuf_iterator<char>(in), {});
+        const size_t at = config.find(line);
+        ASSERT_NE(at, std::string::npos) << line;
+        config.replace(at, line.size(), replacement);
+        bundle.Add("INI", "ConfigFile", config);
     }
 
     bool Printed(const std::string& text) const { return out.str().find(text) != std::string::npos; }
@@ -157,18 +168,30 @@ TEST_F(FrontEnd, ModemNotReadyWithinTheLimitEndsTheCommand) {
 // ends, and so does the command, with the reason and before any run.
 TEST_F(FrontEnd, ARefusedModemEndsTheCommandWithTheReason) {
     Open();
-    std::ifstream in(platform::PosixPaths().ProgramFolder() / "demo-package" / "Config.ini", std::ios::binary);
-    std::string config(std::istreambuf_iterator<char>(in), {});
-    const size_t version = config.find("Version = v2.0.2");
-    ASSERT_NE(version, std::string::npos);
-    config.replace(version, std::string("Version = v2.0.2").size(),
-                   "Version = XB20_11.LTE.VQA0012.v2.0.2\r\nbCheckProjectCode = 1");
-    bundle.Add("INI", "ConfigFile", config);
+    CarryConfigWith("Version = v2.0.2", "Version = XB20_11.LTE.VQA0012.v2.0.2\r\nbCheckProjectCode = 1");
     const FrontEndResult result = Run({});
     EXPECT_EQ(result.exitCode, kExitFailure);
     EXPECT_EQ(result.failure, "the modem is Not Ready: Could not update other irrelevant model device!");
     EXPECT_TRUE(Printed("Not Ready: Could not update other irrelevant model device!"));
     EXPECT_FALSE(Printed("Start succssfully"));
+}
+
+// The operator variant's start timer fires while the command waits: no
+// device within its 20 s ends the program with the variant's message, long
+// before the command's own limit.
+TEST_F(FrontEnd, TheStartTimerFiresWhileWaitingForReady) {
+    Open(BootloaderScenario("default"));
+    CarryConfigWith("Project = MDM9x15", "Project = ZP200_EA");
+    bundle.Add("EXE", "DrivletFile", "the driver installer");  // this product's package carries it
+    FrontEndSettings settings;
+    settings.readyLimitMs = 600'000;
+    const uint64_t started = simulation->clock().TickCount();
+    const FrontEndResult result = Run(settings);
+    EXPECT_EQ(result.exitCode, kExitFailure);
+    EXPECT_EQ(result.failure, app::DeviceMissingMessage({}));
+    const uint64_t waited = simulation->clock().TickCount() - started;
+    EXPECT_GE(waited, kStartTimerMs) << result.failure;
+    EXPECT_LT(waited, settings.readyLimitMs);
 }
 
 // Ctrl-C during the run is Stop: the run winds down, the device's saved data stay.
