@@ -239,7 +239,8 @@ bool TFlashSrcUiForm::ValidateAndLaunch() {
 }
 
 void TFlashSrcUiForm::BeginDeviceWorkers() {
-    if (!log_.IsOpen()) log_.Open(options_.Caption, options_.ProjectIndex);
+    // Each device keeps a run log of its own; the window's would only hold
+    // these lines and, never seeing a PASS, would stay behind.
     if (readiness_ != nullptr) readiness_->Stop();
     ReleaseReadinessPort("26");
     backupDone_ = false;

@@ -83,7 +83,7 @@ public:
         engine::RunView& view;
     };
     // Before the devices are scanned for LaunchDeviceWorker: stops the
-    // readiness loop (it would probe the same ports) and opens the run log.
+    // readiness loop (it would probe the same ports).
     void BeginDeviceWorkers();
     // Launches a worker for one of several devices in `slot` on `ports`,
     // with the window's package and options. Refused (false) when the slot is in use or a running

@@ -256,6 +256,10 @@ TEST_F(FrontEnd, AllUpdatesEveryModemAtOnce) {
     // Each worker saved (and restored) its own modem's data.
     EXPECT_NE(result.devices[0].backupFolder.filename().string().find("SN[FM9X15A0012345]"), std::string::npos);
     EXPECT_NE(result.devices[1].backupFolder.filename().string().find("SN[FM9X15A0054321]"), std::string::npos);
+    // Passed runs leave no run log behind, neither a device's nor the window's.
+    for (const auto& entry : fs::recursive_directory_iterator(paths.SystemRoot())) {
+        EXPECT_NE(entry.path().extension(), ".log") << entry.path();
+    }
     EXPECT_TRUE(Printed("[device 1] PASS"));
     EXPECT_TRUE(Printed("[device 2] PASS"));
     std::lock_guard lock(simulation->lock());
