@@ -234,12 +234,36 @@ bool TFlashSrcUiForm::ValidateAndLaunch() {
         services_.dialogs.ShowMessage(v.caption, v.text, platform::DialogButtons::Ok, platform::DialogIcon::Warning);
     }
     if (!v.ok()) return false;
-    Launch(v.ports);
+    Launch(0, v.ports, {*this, services_.devices, services_.serialPorts, view_});
     return true;
 }
 
-void TFlashSrcUiForm::Launch(const RunPorts& ports) {
-    constexpr int slot = 0;
+void TFlashSrcUiForm::BeginDeviceWorkers() {
+    // Each device keeps a run log of its own; the window's would only hold
+    // these lines and, never seeing a PASS, would stay behind.
+    if (readiness_ != nullptr) readiness_->Stop();
+    ReleaseReadinessPort("26");
+    backupDone_ = false;
+    reupdateMode_ = false;
+}
+
+bool TFlashSrcUiForm::LaunchDeviceWorker(int slot, const RunPorts& ports, const DeviceWorkerSeams& seams) {
+    if (slot < 0 || slot >= kSlotCount || SlotOccupied(slot) || DiagPortBusy(ports.diag) || AtPortBusy(ports.at)) {
+        return false;
+    }
+    Launch(slot, ports, seams);
+    ShowRunStarted();
+    return true;
+}
+
+void TFlashSrcUiForm::StopAllWorkers() {
+    ReportLine("Shutting down COMM...", core::kReportTrace);
+    for (auto& worker : slots_) {
+        if (worker) worker->Stop();
+    }
+}
+
+void TFlashSrcUiForm::Launch(int slot, const RunPorts& ports, const DeviceWorkerSeams& seams) {
     MarkPort(diagBusy_, ports.diag, true);
     MarkPort(atBusy_, ports.at, true);
     Control& gauge = Gauge();
@@ -261,15 +285,15 @@ void TFlashSrcUiForm::Launch(const RunPorts& ports) {
     settings.backupRoot = package_.backupFolder;
     settings.totalImageSize = TotalImageSize();
     auto worker = std::make_unique<engine::TCommsThread>(
-        engine::WorkerServices{services_.clock, services_.serialPorts, services_.devices, services_.usbBulk,
+        engine::WorkerServices{services_.clock, seams.serialPorts, seams.devices, services_.usbBulk,
                                services_.processes, services_.dialogs, services_.settings, services_.files,
-                               services_.nvTables, *this, view_},
+                               services_.nvTables, seams.window, seams.view},
         std::move(settings));
     engine::TCommsThread* raw = worker.get();
     // Through the queue, after every line the worker reported.
-    worker->SetOnTerminate([this, raw] { queue_.Post([this, raw] { OnWorkerTerminated(slot, raw); }); });
-    slots_[slot] = std::move(worker);
-    slotPorts_[slot] = ports;
+    worker->SetOnTerminate([this, slot, raw] { queue_.Post([this, slot, raw] { OnWorkerTerminated(slot, raw); }); });
+    slots_[static_cast<size_t>(slot)] = std::move(worker);
+    slotPorts_[static_cast<size_t>(slot)] = ports;
     controls_.Image_gif.visible = true;
     raw->Resume();
 }
@@ -381,6 +405,7 @@ void TFlashSrcUiForm::ShowResultPage(int kind) {
 void TFlashSrcUiForm::OnWorkerTerminated(int slot, engine::TCommsThread* worker) {
     std::unique_ptr<engine::TCommsThread>& held = slots_[static_cast<size_t>(slot)];
     if (held.get() != worker) return;  // already replaced or destroyed
+    endedBackupFolders_[static_cast<size_t>(slot)] = worker->BackupFolder();
     held.reset();                      // its body has returned; this joins the thread
     MarkPort(diagBusy_, slotPorts_[static_cast<size_t>(slot)].diag, false);
     MarkPort(atBusy_, slotPorts_[static_cast<size_t>(slot)].at, false);
@@ -555,6 +580,11 @@ bool TFlashSrcUiForm::SlotOccupied(int slot) const {
 
 const engine::TCommsThread* TFlashSrcUiForm::Worker(int slot) const {
     return SlotOccupied(slot) ? slots_[static_cast<size_t>(slot)].get() : nullptr;
+}
+
+const std::filesystem::path& TFlashSrcUiForm::EndedBackupFolder(int slot) const {
+    static const std::filesystem::path none;
+    return slot >= 0 && slot < kSlotCount ? endedBackupFolders_[static_cast<size_t>(slot)] : none;
 }
 
 bool TFlashSrcUiForm::AnySlotOccupied() const {
