@@ -202,17 +202,27 @@ void TFlashSrcUiForm::ReleaseReadinessPort(const char* place) {
     }
 }
 
-bool TFlashSrcUiForm::DeviceChecksPass() {
+bool TFlashSrcUiForm::ChecksVersionAtStart() const {
     const int project = options_.ProjectIndex;
+    return project == package::kProjectZO71_11 || project == package::kProjectZI71_15 ||
+           project == package::kProjectZP200_EA || HasVariant();
+}
+
+bool TFlashSrcUiForm::ChecksBoardAtStart() const {
+    const std::string& name = options_.Name;
+    return !ChecksVersionAtStart() && (name == "ZT72" || name == "ZT73" || name == "ZT6711" || name == "ZT6718");
+}
+
+bool TFlashSrcUiForm::StartChecksTheDevice() const {
+    return ChecksVersionAtStart() || ChecksBoardAtStart() || options_.ProjectIndex == package::kProjectDI79_21;
+}
+
+bool TFlashSrcUiForm::DeviceChecksPass() {
     // A check the product needs but nobody plugged in fails: a run never
     // goes ahead on a check that was not made.
     auto pass = [](const std::function<bool()>& check) { return check && check(); };
-    if (project == package::kProjectZO71_11 || project == package::kProjectZI71_15 ||
-        project == package::kProjectZP200_EA || HasVariant()) {
-        return pass(checks_.softwareVersion);
-    }
-    const std::string& name = options_.Name;
-    if (name == "ZT72" || name == "ZT73" || name == "ZT6711" || name == "ZT6718") return pass(checks_.dualPackage);
+    if (ChecksVersionAtStart()) return pass(checks_.softwareVersion);
+    if (ChecksBoardAtStart()) return pass(checks_.dualPackage);
     return true;
 }
 

@@ -123,6 +123,10 @@ public:
     ReportSink& sink() { return sink_; }
     RunLog& runLog() { return log_; }
 
+    // Whether Start checks the connected device itself before a run (its
+    // software version or its board variant): a run that bypasses Start
+    // cannot make these checks.
+    bool StartChecksTheDevice() const;
     bool BackupDone() const { return backupDone_; }
     bool ReupdateMode() const { return reupdateMode_; }
     bool SlotOccupied(int slot) const;
@@ -175,6 +179,8 @@ private:
     bool BeginRun(Entry entry);
     void ReleaseReadinessPort(const char* place);
     bool DeviceChecksPass();
+    bool ChecksVersionAtStart() const;
+    bool ChecksBoardAtStart() const;
     bool ValidateAndLaunch();
     void Launch(int slot, const RunPorts& ports, const DeviceWorkerSeams& seams);
     void ShowRunStarted();

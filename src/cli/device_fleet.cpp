@@ -2,10 +2,12 @@
 
 #include <algorithm>
 #include <chrono>
+#include <optional>
 #include <string_view>
 #include <utility>
 
 #include "core/reporter.h"
+#include "package/device_matching.h"
 #include "platform/serial_ports.h"
 
 namespace firmora::cli {
@@ -327,6 +329,14 @@ DeviceFleet::DeviceFleet(Services services, ConsoleProgress& progress, const std
 DeviceFleet::~DeviceFleet() = default;
 
 bool DeviceFleet::Launch(app::TFlashSrcUiForm& form, std::string& problem) {
+    // Start checks some products' device itself (its software version, its
+    // board), and a dual package picks its variant per board: none of that
+    // happens here, so those packages are updated one modem at a time.
+    if (form.StartChecksTheDevice() || form.options().Packet == 2) {
+        problem = "this package checks each modem when Start is pressed: update its modems one at a time, "
+                  "without --all";
+        return false;
+    }
     form.BeginDeviceWorkers();
     // The devices in the order their ports are listed.
     std::vector<std::string> keys;
@@ -362,6 +372,16 @@ bool DeviceFleet::Launch(app::TFlashSrcUiForm& form, std::string& problem) {
                                (at.empty() ? std::string("no AT port") : at) + ")";
         if (ports.diag == 0 || ports.at == 0) {
             device.outcome.failure = diag.empty() ? "no Diag port found" : "no AT port found";
+            continue;
+        }
+        // Every modem must fit the package, not just the one the readiness
+        // check looked at: its own readings against the package's rules.
+        package::DeviceFacts facts;
+        facts.readings = device.interrogation.Readings();
+        facts.diagPorts = 1;
+        facts.d1Sent = device.discovery.D1Sent();
+        if (std::optional<std::string> refusal = package::DeviceRuleRefusal(form.options(), {}, facts)) {
+            device.outcome.failure = "the package does not fit it: " + *refusal;
             continue;
         }
         if (services_.beforeLaunch && !services_.beforeLaunch(diag, device.outcome.failure)) continue;

@@ -272,5 +272,57 @@ TEST_F(FrontEnd, AllUpdatesEveryModemAtOnce) {
     }
 }
 
+// --all checks every modem against the package, not only the one the
+// readiness check looked at: a modem of another model is left alone while
+// the one that fits is updated. A package whose Start checks the modem
+// itself is not run with --all at all.
+TEST_F(FrontEnd, AllLeavesAModemThePackageDoesNotFitAlone) {
+    sim::Scenario scenario = ScenarioNamed("two-devices");
+    nlohmann::json json = scenario.json;
+    json["devices"][1]["identity"]["softwareVersion"] = "XB20_11.LTE.VQA0012.v2.0.2";
+    Open(sim::Scenario::FromJson(std::move(json), "two-models"));
+    CarryConfigWith("Version = v2.0.2", "Version = MDM9x15.LTE.VQA0012.v2.0.2\r\nbCheckProjectCode = 1");
+    ChangeFanOut machine(simulation->devices());
+    DeviceFleet fleet({machine, simulation->serialPorts(), simulation->clock(), dialogs, paths,
+                       [](const platform::ComPortInterface& port) { return InstanceOfInterfacePath(port.devicePath); },
+                       nullptr},
+                      *progress, stopRequested);
+    FrontEndSettings settings;
+    settings.fleet = &fleet;
+    const FrontEndResult result = Run(settings, &machine);
+    EXPECT_EQ(result.exitCode, kExitFailure) << out.str();
+    ASSERT_EQ(result.devices.size(), 2U);
+    EXPECT_TRUE(result.devices[0].passed) << result.devices[0].failure;
+    EXPECT_FALSE(result.devices[1].launched);
+    EXPECT_EQ(result.devices[1].failure,
+              "the package does not fit it: Could not update other irrelevant model device!");
+    std::lock_guard lock(simulation->lock());
+    for (const std::string& line : simulation->Modem(1).CommandLog()) {
+        EXPECT_EQ(line.rfind("FASTBOOT:", 0), std::string::npos) << line;
+        EXPECT_EQ(line.find("sys_reboot"), std::string::npos) << line;
+    }
+}
+
+TEST_F(FrontEnd, AllRefusesAPackageWhoseStartChecksTheModem) {
+    Open("two-devices");
+    CarryConfigWith("Project = MDM9x15", "Project = ZO71_11");
+    ChangeFanOut machine(simulation->devices());
+    DeviceFleet fleet({machine, simulation->serialPorts(), simulation->clock(), dialogs, paths,
+                       [](const platform::ComPortInterface& port) { return InstanceOfInterfacePath(port.devicePath); },
+                       nullptr},
+                      *progress, stopRequested);
+    FrontEndSettings settings;
+    settings.fleet = &fleet;
+    const FrontEndResult result = Run(settings, &machine);
+    EXPECT_EQ(result.exitCode, kExitFailure);
+    EXPECT_NE(result.failure.find("update its modems one at a time"), std::string::npos) << result.failure;
+    std::lock_guard lock(simulation->lock());
+    for (size_t modem = 0; modem < 2; ++modem) {
+        for (const std::string& line : simulation->Modem(modem).CommandLog()) {
+            EXPECT_EQ(line.rfind("FASTBOOT:", 0), std::string::npos) << line;
+        }
+    }
+}
+
 }  // namespace
 }  // namespace firmora::cli
