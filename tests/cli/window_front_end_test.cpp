@@ -279,7 +279,7 @@ TEST_F(FrontEnd, AllUpdatesEveryModemAtOnce) {
 TEST_F(FrontEnd, AllLeavesAModemThePackageDoesNotFitAlone) {
     sim::Scenario scenario = ScenarioNamed("two-devices");
     nlohmann::json json = scenario.json;
-    json["devices"][1]["identity"]["softwareVersion"] = "XB20_11.LTE.VQA0012.v2.0.2";
+    json["devices"][0]["identity"]["softwareVersion"] = "XB20_11.LTE.VQA0012.v2.0.2";
     Open(sim::Scenario::FromJson(std::move(json), "two-models"));
     CarryConfigWith("Version = v2.0.2", "Version = MDM9x15.LTE.VQA0012.v2.0.2\r\nbCheckProjectCode = 1");
     ChangeFanOut machine(simulation->devices());
@@ -291,13 +291,13 @@ TEST_F(FrontEnd, AllLeavesAModemThePackageDoesNotFitAlone) {
     settings.fleet = &fleet;
     const FrontEndResult result = Run(settings, &machine);
     EXPECT_EQ(result.exitCode, kExitFailure) << out.str();
-    ASSERT_EQ(result.devices.size(), 2U);
-    EXPECT_TRUE(result.devices[0].passed) << result.devices[0].failure;
-    EXPECT_FALSE(result.devices[1].launched);
-    EXPECT_EQ(result.devices[1].failure,
+    ASSERT_EQ(result.devices.size(), 2U) << result.failure << "\n" << out.str();
+    EXPECT_FALSE(result.devices[0].launched);
+    EXPECT_EQ(result.devices[0].failure,
               "the package does not fit it: Could not update other irrelevant model device!");
+    EXPECT_TRUE(result.devices[1].passed) << result.devices[1].failure;
     std::lock_guard lock(simulation->lock());
-    for (const std::string& line : simulation->Modem(1).CommandLog()) {
+    for (const std::string& line : simulation->Modem(0).CommandLog()) {
         EXPECT_EQ(line.rfind("FASTBOOT:", 0), std::string::npos) << line;
         EXPECT_EQ(line.find("sys_reboot"), std::string::npos) << line;
     }
