@@ -1,6 +1,6 @@
 # Makes a product executable of the demo package with firmora-pack, moves it
 # alone into a scratch folder, and runs it there: the package travels inside
-# it, not in a folder beside it.
+# it, and the program's own data (NV lists, scenarios) are built into it.
 # PACKER: firmora-pack of the build; DEMO_PACKAGE: the demo package folder;
 # WORK_DIR: a scratch folder, emptied first.
 file(REMOVE_RECURSE "${WORK_DIR}")
@@ -19,3 +19,4 @@ file(RENAME "${made}" "${alone}/firmora-demo")
 file(REMOVE_RECURSE "${WORK_DIR}/made")
 
 firmora_private_run("${alone}" "INI/ConfigFile" "${alone}/firmora-demo" package --list)
+firmora_private_run("${alone}" "PASS" "${alone}/firmora-demo" backup --output saved --simulate)
