@@ -1,12 +1,12 @@
 # Makes the Debian package of a build, unpacks it into a scratch root
 # (dpkg-deb -x: no root, nothing installed on the machine), checks what it
 # holds, and runs the unpacked firmora's main job against the virtual modem.
-# CPACK_CONFIG: the build's CPackConfig.cmake; WORK_DIR: a scratch folder,
-# emptied first.
+# CPACK: the cpack program; CPACK_CONFIG: the build's CPackConfig.cmake;
+# WORK_DIR: a scratch folder, emptied first.
 file(REMOVE_RECURSE "${WORK_DIR}")
 include(${CMAKE_CURRENT_LIST_DIR}/private_run.cmake)
 
-execute_process(COMMAND cpack -G DEB --config "${CPACK_CONFIG}" -B "${WORK_DIR}/out"
+execute_process(COMMAND "${CPACK}" -G DEB --config "${CPACK_CONFIG}" -B "${WORK_DIR}/out"
                 RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err)
 file(GLOB debs "${WORK_DIR}/out/*.deb")
 list(LENGTH debs count)
