@@ -15,9 +15,11 @@
 
 #include <filesystem>
 #include <functional>
+#include <initializer_list>
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "app/flash_form.h"
 #include "core/line_log.h"
@@ -94,9 +96,28 @@ public:
 private:
     struct Parts;  // the readiness loop, the boot push, the locks: owned here
 
+    bool MakeFolders();
+    bool WriteConfiguration();
+    bool FlashCreate();
+    void RestoreSettings();
+    bool StartSecondVariant();
+    bool CompanionsFree();
+    bool ProjectStart();
+    void ApplyJapaneseTexts();
+    DeviceChecks MakeDeviceChecks();
+    RunPackage MakeRunPackage();
+    std::vector<PackageImage> VerifyImages(const package::DownloadOptions& options, bool reupdate);
+    // Takes each lock in turn and keeps it: true when one had a holder already.
+    bool TakeLocks(std::initializer_list<const char*> names);
+    // Ends the program with a box (caption and text), or silently when the text is empty.
+    bool End(const std::string& caption, const std::string& text);
+    void RemoveWorkingFolder(const std::filesystem::path& folder);
+
     ApplicationServices services_;
     ApplicationSettings settings_;
     package::DownloadOptions options_;
+    package::DownloadOptions secondOptions_;  // Packet = 2
+    std::filesystem::path tempFolder_;
     std::filesystem::path workingFolder_;
     std::filesystem::path secondWorkingFolder_;
     std::filesystem::path backupFolder_;
@@ -105,6 +126,7 @@ private:
     std::optional<package::ReadinessDecision> lastReadiness_;
     std::string endMessage_;
     bool ending_ = false;
+    bool created_ = false;
     bool destroyed_ = false;
 };
 

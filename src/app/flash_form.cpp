@@ -92,6 +92,22 @@ void TFlashSrcUiForm::FlashDestroy() {
                                    package_.packageFolder.string());
 }
 
+void TFlashSrcUiForm::ShowReadiness(const package::ReadinessDecision& decision) {
+    Control& label = controls_.Label_status;
+    label.text = decision.status;
+    label.font = decision.japaneseFont ? JapaneseFont() : Font{};
+    // A decision that comes in after a run began must not offer Start.
+    controls_.StartButton.enabled = decision.ready && !AnySlotOccupied();
+    RefreshStartImages();
+    if (decision.versionLabel) controls_.Label_version.text = *decision.versionLabel;
+    if (decision.nextEnabled) controls_.Label21.enabled = *decision.nextEnabled;
+    if (decision.stopStartTimer) controls_.Timer1.enabled = false;
+    if (!decision.refusal.empty()) {
+        services_.dialogs.ShowMessage(package::kWarningCaption, decision.refusal, platform::DialogButtons::Ok,
+                                      platform::DialogIcon::Warning);
+    }
+}
+
 // --- Start and Re-update ---
 
 void TFlashSrcUiForm::StartClick() { BeginRun(Entry::Start); }
@@ -210,12 +226,35 @@ bool TFlashSrcUiForm::ValidateAndLaunch() {
         services_.dialogs.ShowMessage(v.caption, v.text, platform::DialogButtons::Ok, platform::DialogIcon::Warning);
     }
     if (!v.ok()) return false;
-    Launch(v.ports);
+    Launch(0, v.ports, {*this, services_.devices, services_.serialPorts, view_});
     return true;
 }
 
-void TFlashSrcUiForm::Launch(const RunPorts& ports) {
-    constexpr int slot = 0;
+void TFlashSrcUiForm::BeginDeviceWorkers() {
+    if (!log_.IsOpen()) log_.Open(options_.Caption, options_.ProjectIndex);
+    if (readiness_ != nullptr) readiness_->Stop();
+    ReleaseReadinessPort("26");
+    backupDone_ = false;
+    reupdateMode_ = false;
+}
+
+bool TFlashSrcUiForm::LaunchDeviceWorker(int slot, const RunPorts& ports, const DeviceWorkerSeams& seams) {
+    if (slot < 0 || slot >= kSlotCount || SlotOccupied(slot) || DiagPortBusy(ports.diag) || AtPortBusy(ports.at)) {
+        return false;
+    }
+    Launch(slot, ports, seams);
+    ShowRunStarted();
+    return true;
+}
+
+void TFlashSrcUiForm::StopAllWorkers() {
+    ReportLine("Shutting down COMM...", core::kReportTrace);
+    for (auto& worker : slots_) {
+        if (worker) worker->Stop();
+    }
+}
+
+void TFlashSrcUiForm::Launch(int slot, const RunPorts& ports, const DeviceWorkerSeams& seams) {
     MarkPort(diagBusy_, ports.diag, true);
     MarkPort(atBusy_, ports.at, true);
     Control& gauge = Gauge();
@@ -237,15 +276,15 @@ void TFlashSrcUiForm::Launch(const RunPorts& ports) {
     settings.backupRoot = package_.backupFolder;
     settings.totalImageSize = TotalImageSize();
     auto worker = std::make_unique<engine::TCommsThread>(
-        engine::WorkerServices{services_.clock, services_.serialPorts, services_.devices, services_.usbBulk,
+        engine::WorkerServices{services_.clock, seams.serialPorts, seams.devices, services_.usbBulk,
                                services_.processes, services_.dialogs, services_.settings, services_.files,
-                               services_.nvTables, *this, view_},
+                               services_.nvTables, seams.window, seams.view},
         std::move(settings));
     engine::TCommsThread* raw = worker.get();
     // Through the queue, after every line the worker reported.
-    worker->SetOnTerminate([this, raw] { queue_.Post([this, raw] { OnWorkerTerminated(slot, raw); }); });
-    slots_[slot] = std::move(worker);
-    slotPorts_[slot] = ports;
+    worker->SetOnTerminate([this, slot, raw] { queue_.Post([this, slot, raw] { OnWorkerTerminated(slot, raw); }); });
+    slots_[static_cast<size_t>(slot)] = std::move(worker);
+    slotPorts_[static_cast<size_t>(slot)] = ports;
     controls_.Image_gif.visible = true;
     raw->Resume();
 }
@@ -357,6 +396,7 @@ void TFlashSrcUiForm::ShowResultPage(int kind) {
 void TFlashSrcUiForm::OnWorkerTerminated(int slot, engine::TCommsThread* worker) {
     std::unique_ptr<engine::TCommsThread>& held = slots_[static_cast<size_t>(slot)];
     if (held.get() != worker) return;  // already replaced or destroyed
+    endedBackupFolders_[static_cast<size_t>(slot)] = worker->BackupFolder();
     held.reset();                      // its body has returned; this joins the thread
     MarkPort(diagBusy_, slotPorts_[static_cast<size_t>(slot)].diag, false);
     MarkPort(atBusy_, slotPorts_[static_cast<size_t>(slot)].at, false);
@@ -531,6 +571,11 @@ bool TFlashSrcUiForm::SlotOccupied(int slot) const {
 
 const engine::TCommsThread* TFlashSrcUiForm::Worker(int slot) const {
     return SlotOccupied(slot) ? slots_[static_cast<size_t>(slot)].get() : nullptr;
+}
+
+const std::filesystem::path& TFlashSrcUiForm::EndedBackupFolder(int slot) const {
+    static const std::filesystem::path none;
+    return slot >= 0 && slot < kSlotCount ? endedBackupFolders_[static_cast<size_t>(slot)] : none;
 }
 
 bool TFlashSrcUiForm::AnySlotOccupied() const {

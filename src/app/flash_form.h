@@ -13,6 +13,7 @@
 
 #include <array>
 #include <atomic>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -29,6 +30,7 @@
 #include "engine/run_view.h"
 #include "engine/worker_window.h"
 #include "link/port_discovery.h"
+#include "package/device_matching.h"
 #include "package/download_options.h"
 #include "platform/paths.h"
 #include "preserve/nv_tables.h"
@@ -69,6 +71,27 @@ public:
     void StartClick();
     void Reupdate1Click();
     void StopClick();
+
+    // The seams of one worker among several at once (the command line's
+    // --all): the device's own window, whose selectors and rescans see only
+    // that device, its own view of the devices and serial ports, and where
+    // its lines go (called on the worker's thread).
+    struct DeviceWorkerSeams {
+        engine::WorkerWindow& window;
+        platform::DeviceEnumerator& devices;
+        platform::SerialPorts& serialPorts;
+        engine::RunView& view;
+    };
+    // Before the devices are scanned for LaunchDeviceWorker: stops the
+    // readiness loop (it would probe the same ports) and opens the run log.
+    void BeginDeviceWorkers();
+    // Launches a worker for one of several devices in `slot` on `ports`,
+    // with the window's package and options. Refused (false) when the slot is in use or a running
+    // worker holds the Diag or AT port; the ports stay marked busy until the
+    // worker's end has been handled. Start and Re-update keep to one device.
+    bool LaunchDeviceWorker(int slot, const RunPorts& ports, const DeviceWorkerSeams& seams);
+    // Asks every running worker to stop; nothing is waited for.
+    void StopAllWorkers();
     // Asked before the window closes: false keeps it open.
     bool FormCloseQuery();
     // The finish and close picture buttons.
@@ -79,6 +102,9 @@ public:
     // Window destruction: stops every worker and waits for it, then keeps
     // the port choices. Safe to call more than once.
     void FlashDestroy();
+    // One readiness decision: the status label, Start (with its images),
+    // the version label, Next, the refusal's box and the start timer.
+    void ShowReadiness(const package::ReadinessDecision& decision);
 
     // The worker threads' hand-over: drain it on the window's thread.
     ReportQueue& queue() { return queue_; }
@@ -99,6 +125,9 @@ public:
     // The worker in a slot (null when empty), for the window's thread: its
     // run status and backup folder while it runs.
     const engine::TCommsThread* Worker(int slot) const;
+    // The backup folder of the worker that ended last in a slot (empty when
+    // it made none): where the device's data are kept after a failed run.
+    const std::filesystem::path& EndedBackupFolder(int slot) const;
     bool AnySlotOccupied() const;
     bool DiagPortBusy(int port) const;
     bool AtPortBusy(int port) const;
@@ -143,7 +172,7 @@ private:
     void ReleaseReadinessPort(const char* place);
     bool DeviceChecksPass();
     bool ValidateAndLaunch();
-    void Launch(const RunPorts& ports);
+    void Launch(int slot, const RunPorts& ports, const DeviceWorkerSeams& seams);
     void ShowRunStarted();
     void ShowRunRefused();
     void HandleLine(const std::string& text, int kind);
@@ -184,6 +213,7 @@ private:
     std::array<RunPorts, kSlotCount> slotPorts_{};
     BusyPorts diagBusy_{};
     BusyPorts atBusy_{};
+    std::array<std::filesystem::path, kSlotCount> endedBackupFolders_;
     bool backupDone_ = false;
     bool reupdateMode_ = false;
     bool closeRequested_ = false;

@@ -73,6 +73,17 @@ struct Selector {
     void SetItems(std::vector<std::string> entries);
 };
 
+// The window itself: its caption (also the application's title in the task
+// bar), its size, and the compact product's always-on-top dialog frame.
+struct WindowFrame {
+    std::string caption;
+    std::string applicationTitle;
+    int width = 513;
+    int height = 343;
+    bool stayOnTop = false;
+    bool dialogBorder = false;
+};
+
 // The controls the run controller uses. The pictures of the other window
 // styles are held as one control per four-picture set.
 struct WindowControls {
@@ -111,6 +122,16 @@ struct WindowControls {
     Control GroupBox4 = Hidden();
     Control Label_CustomVersion = Hidden();
     Control Image_close0;  // the close control's idle picture
+    // What start-up sets: the frame, the title, about and warning labels
+    // (and the Japanese ones), the status bar, the image folder field and
+    // the summary of the selected download items (lblSettings above).
+    WindowFrame Frame;
+    Control Label_title = Hidden();
+    Control Label_about = Hidden();
+    Control Label_warning = Texted("Do not unplug USB during upgrading!", false);
+    Control Label_title_japannese = Hidden();
+    Control StatusBar;
+    Control ImageFolderEdit;
 };
 
 // The port selectors of GroupBox3. The worker's port scans rewrite them, so

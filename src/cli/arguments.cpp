@@ -1,5 +1,6 @@
 #include "cli/arguments.h"
 
+#include <cstdio>
 #include <cstring>
 
 namespace firmora::cli {
@@ -40,6 +41,12 @@ std::string FailureText(const engine::RunReporter& reporter) {
     if (status != core::kRunFailedWithoutCode && status != core::kRunStopped && status > 0) {
         text += " (" + std::string(std::strerror(status)) + ")";
     }
+    return text;
+}
+
+std::string FormatSeconds(uint64_t milliseconds) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f", static_cast<double>(milliseconds) / 1000.0);
     return text;
 }
 

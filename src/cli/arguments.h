@@ -2,6 +2,7 @@
 // Pieces the commands share: reading "--name VALUE" / "--name=VALUE"
 // options, "--simulate[=SCENARIO]", and a run's failure as the user reads it.
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -22,6 +23,9 @@ bool TakeValue(const CommandArgs& args, size_t& i, std::string_view name, std::s
 // For "--simulate" and "--simulate=SCENARIO": true with the scenario (or the
 // problem) set; false for any other argument.
 bool TakeSimulate(const std::string& arg, std::optional<std::string>& scenario, std::string& problem);
+
+// Milliseconds as seconds with one decimal: "12.3".
+std::string FormatSeconds(uint64_t milliseconds);
 
 // The report's text, and what the system's code means when there is one.
 std::string FailureText(const engine::RunReporter& reporter);

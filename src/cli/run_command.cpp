@@ -16,6 +16,7 @@
 #include "cli/arguments.h"
 #include "cli/config_file.h"
 #include "cli/console_progress.h"
+#include "cli/embedded_run.h"
 #include "cli/run_platform.h"
 #include "cli/run_window.h"
 #include "cli/stop_on_interrupt.h"
@@ -44,10 +45,18 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr std::string_view kUsage =
-    "usage: firmora run --config FILE [--simulate[=SCENARIO] | --diag PORT --at PORT [--app PORT]\n"
-    "                   [--fastboot PATH]] [--backup-root DIR] [--time-scale X] [--verbose]\n"
-    "  --config FILE          the package's Config.ini; its images and library files are\n"
-    "                         taken from its folder\n"
+    "usage: firmora run [--simulate[=SCENARIO] | --diag PORT --at PORT [--app PORT] [--fastboot PATH]]\n"
+    "                   [--config FILE | --reupdate | --all] [--wait SECONDS] [--backup-root DIR]\n"
+    "                   [--time-scale X] [--verbose]\n"
+    "  Without --config the package this program carries is unpacked and run the way its\n"
+    "  window runs it: the modem is waited for until it is Ready (the reason is printed while\n"
+    "  it is Not Ready), then Start is pressed.\n"
+    "  --config FILE          run the package of this Config.ini instead; its images and\n"
+    "                         library files are taken from its folder\n"
+    "  --reupdate             Re-update: skip the steps the last run of this package finished\n"
+    "  --all                  update every connected modem at once (up to eight), one result\n"
+    "                         line each; the status is 0 only when every one passed\n"
+    "  --wait SECONDS         how long the modem may stay Not Ready (default: 60)\n"
     "  --diag PORT, --at PORT the modem's Diag and AT ports: device nodes or links such as\n"
     "                         /dev/serial/by-id/... (default: found among the USB serial ports)\n"
     "  --app PORT             the modem's application port, when it has one\n"
@@ -69,7 +78,7 @@ int UsageError(std::ostream& err, const std::string& problem) {
 }
 
 // A positive finite number.
-std::optional<double> ParseTimeScale(const std::string& text) {
+std::optional<double> ParsePositive(const std::string& text) {
     double value = 0;
     const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
     if (ec != std::errc() || end != text.data() + text.size() || !std::isfinite(value) || value <= 0) {
@@ -93,9 +102,17 @@ std::string ParseArgs(const CommandArgs& args, RunOptions& o) {
         } else if (IsOption(arg, "--backup-root")) {
             if (!TakeValue(args, i, "--backup-root", value)) return "option --backup-root needs a folder";
             o.backupRoot = value;
+        } else if (arg == "--reupdate") {
+            o.reupdate = true;
+        } else if (arg == "--all") {
+            o.all = true;
+        } else if (IsOption(arg, "--wait")) {
+            if (!TakeValue(args, i, "--wait", value)) return "option --wait needs a number of seconds";
+            o.waitSeconds = ParsePositive(value);
+            if (!o.waitSeconds) return "--wait takes a positive number of seconds, not: " + value;
         } else if (IsOption(arg, "--time-scale")) {
             if (!TakeValue(args, i, "--time-scale", value)) return "option --time-scale needs a number";
-            o.timeScale = ParseTimeScale(value);
+            o.timeScale = ParsePositive(value);
             if (!o.timeScale) return "--time-scale takes a positive number, not: " + value;
         } else if (std::string problem; TakeSimulate(arg, o.scenario, problem)) {
             if (!problem.empty()) return problem;
@@ -109,7 +126,11 @@ std::string ParseArgs(const CommandArgs& args, RunOptions& o) {
         }
     }
     if (o.help) return {};
-    if (!o.config) return "option --config is required";
+    if (o.config && (o.reupdate || o.all || o.waitSeconds)) {
+        return "--reupdate, --all and --wait run the package this program carries: they go without --config";
+    }
+    if (o.reupdate && o.all) return "--reupdate and --all exclude each other";
+    if (o.all && !o.ports.empty()) return "--all finds every modem itself: it goes without the ports";
     const bool diag = o.ports.contains("--diag");
     const bool at = o.ports.contains("--at");
     if (diag != at) return "--diag and --at go together";
@@ -149,30 +170,38 @@ private:
     std::string failure_;
 };
 
-std::string RunSeconds(uint64_t milliseconds) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.1f", static_cast<double>(milliseconds) / 1000.0);
-    return text;
-}
-
 int PortNumberOf(const std::string& selector) { return platform::ParseComName(selector).value_or(0); }
 
-}  // namespace
+std::optional<preserve::ProductNvTables> LoadTables(platform::Files& files, platform::Paths& paths,
+                                                    std::ostream& err) {
+    std::string problem;
+    std::optional<preserve::ProductNvTables> tables =
+        preserve::LoadProductNvTables(files, paths.ProgramFolder() / preserve::kNvTableFolder, problem);
+    if (!tables) err << "firmora run: the NV item lists cannot be used: " << problem << '\n';
+    return tables;
+}
 
-const Command kRunCommand = {
-    "run",
-    "--config FILE [--simulate[=SCENARIO] | --diag PORT --at PORT [--app PORT] [--fastboot PATH]]\n"
-    "      [--backup-root DIR] [--time-scale X] [--verbose]",
-    "update a modem with a package: save its data, write the images, restore its data", &RunUpdate};
-
-int RunUpdate(const CommandArgs& args, std::ostream& out, std::ostream& err) {
-    RunOptions o;
-    if (const std::string problem = ParseArgs(args, o); !problem.empty()) return UsageError(err, problem);
-    if (o.help) {
-        out << kUsage;
-        return kExitOk;
+// The root of the device backup folders, made; empty after the reason was
+// printed. The modem's data must outlive a failed run, so they never go to
+// the temporary folder.
+fs::path PrepareBackupRoot(const RunOptions& o, std::ostream& err) {
+    std::error_code ec;
+    const fs::path backupRoot = o.backupRoot ? fs::absolute(*o.backupRoot, ec) : DefaultBackupRoot();
+    if (backupRoot.empty()) {
+        err << "firmora run: no folder for the modem's data is known (no home folder): name one with --backup-root\n";
+        return {};
     }
+    fs::create_directories(backupRoot, ec);
+    if (ec) {
+        err << "firmora run: cannot make the backup folder " << package::EscapeVisible(backupRoot.string()) << ": "
+            << ec.message() << '\n';
+        return {};
+    }
+    return backupRoot;
+}
 
+// The package of a Config.ini on disk, on one TCommsThread of our own.
+int RunWithConfig(const RunOptions& o, std::ostream& out, std::ostream& err) {
     // The package: its configuration, then every image it names, before any
     // device is touched.
     int configExit = kExitFailure;
@@ -191,26 +220,10 @@ int RunUpdate(const CommandArgs& args, std::ostream& out, std::ostream& err) {
     platform::PosixFiles files;
     platform::PosixPaths paths;
     std::string problem;
-    const std::optional<preserve::ProductNvTables> tables =
-        preserve::LoadProductNvTables(files, paths.ProgramFolder() / preserve::kNvTableFolder, problem);
-    if (!tables) {
-        err << "firmora run: the NV item lists cannot be used: " << problem << '\n';
-        return kExitFailure;
-    }
-
-    // The modem's data must outlive a failed run, so they never go to the
-    // temporary folder.
-    const fs::path backupRoot = o.backupRoot ? fs::absolute(*o.backupRoot, ec) : DefaultBackupRoot();
-    if (backupRoot.empty()) {
-        err << "firmora run: no folder for the modem's data is known (no home folder): name one with --backup-root\n";
-        return kExitFailure;
-    }
-    fs::create_directories(backupRoot, ec);
-    if (ec) {
-        err << "firmora run: cannot make the backup folder " << package::EscapeVisible(backupRoot.string()) << ": "
-            << ec.message() << '\n';
-        return kExitFailure;
-    }
+    const std::optional<preserve::ProductNvTables> tables = LoadTables(files, paths, err);
+    if (!tables) return kExitFailure;
+    const fs::path backupRoot = PrepareBackupRoot(o, err);
+    if (backupRoot.empty()) return kExitFailure;
 
     int platformExit = kExitFailure;
     const std::unique_ptr<RunPlatform> target = RunPlatform::Open(o, problem, platformExit);
@@ -297,7 +310,7 @@ int RunUpdate(const CommandArgs& args, std::ostream& out, std::ostream& err) {
     progress.Finish();
     // On the run's clock: virtual time for the virtual modem, device time
     // under --time-scale.
-    out << "Run time: " << RunSeconds(target->clock().TickCount() - started) << " s\n";
+    out << "Run time: " << FormatSeconds(target->clock().TickCount() - started) << " s\n";
 
     if (worker.Passed()) return kExitOk;
     const bool stopped = worker.RunStatus() == core::kRunStopped;
@@ -312,6 +325,34 @@ int RunUpdate(const CommandArgs& args, std::ostream& out, std::ostream& err) {
         err << "The modem's saved data are kept in " << package::EscapeVisible(kept.string()) << '\n';
     }
     return stopped ? kExitStopped : kExitFailure;
+}
+
+}  // namespace
+
+const Command kRunCommand = {
+    "run",
+    "[--simulate[=SCENARIO] | --diag PORT --at PORT [--app PORT] [--fastboot PATH]]\n"
+    "      [--config FILE | --reupdate | --all] [--wait SECONDS] [--backup-root DIR] [--time-scale X] [--verbose]",
+    "update a modem with the package this program carries (or --config's): save its data, write the\n"
+    "      images, restore its data",
+    &RunUpdate};
+
+int RunUpdate(const CommandArgs& args, std::ostream& out, std::ostream& err) {
+    RunOptions o;
+    if (const std::string problem = ParseArgs(args, o); !problem.empty()) return UsageError(err, problem);
+    if (o.help) {
+        out << kUsage;
+        return kExitOk;
+    }
+    if (o.config) return RunWithConfig(o, out, err);
+
+    platform::PosixFiles files;
+    platform::PosixPaths paths;
+    const std::optional<preserve::ProductNvTables> tables = LoadTables(files, paths, err);
+    if (!tables) return kExitFailure;
+    const fs::path backupRoot = PrepareBackupRoot(o, err);
+    if (backupRoot.empty()) return kExitFailure;
+    return RunEmbeddedPackage(o, backupRoot, *tables, out, err);
 }
 
 }  // namespace firmora::cli

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdint>
 #include <string_view>
+#include <vector>
 
 #include "cli/arguments.h"
 #include "cli/command.h"
@@ -47,6 +48,17 @@ fs::path DefaultBackupRoot() {
     return home / ".local" / "share" / "firmora" / "backups";
 }
 
+std::string InstanceOfInterfacePath(const std::string& path) {
+    const size_t first = path.find('#');
+    const size_t second = first == std::string::npos ? std::string::npos : path.find('#', first + 1);
+    const size_t third = second == std::string::npos ? std::string::npos : path.find('#', second + 1);
+    if (third == std::string::npos) return {};
+    const std::string instance = path.substr(second + 1, third - second - 1);
+    const size_t last = instance.rfind('&');
+    if (last == std::string::npos || last == 0) return {};
+    return instance.substr(0, last);
+}
+
 namespace {
 
 class SimulatedRun final : public RunPlatform {
@@ -69,6 +81,9 @@ public:
             details[link::PortNameOfFriendlyName(port.friendlyName)] = {port.devicePath, "scenario"};
         }
         return details;
+    }
+    std::string DeviceKeyOf(const platform::ComPortInterface& port) override {
+        return InstanceOfInterfacePath(port.devicePath);
     }
     bool KeepModemManagerAway(const std::string& /*comName*/, std::string& /*problem*/) override { return true; }
 
@@ -136,6 +151,11 @@ public:
         return details;
     }
 
+    std::string DeviceKeyOf(const platform::ComPortInterface& port) override {
+        // The sysfs path of the USB device: the same for all its ports.
+        return platform::UsbDeviceUidOfNode(port.devicePath).value_or("");
+    }
+
     bool KeepModemManagerAway(const std::string& comName, std::string& problem) override {
         const std::optional<std::string> uid = udev_ ? udev_->DeviceUidOf(comName) : explicit_->DeviceUidOf(comName);
         if (!uid) return true;
@@ -144,7 +164,7 @@ public:
             problem = result.failure;
             return false;
         }
-        hold_ = std::move(result.hold);
+        if (result.hold) holds_.push_back(std::move(result.hold));
         return true;
     }
 
@@ -159,7 +179,7 @@ private:
     std::unique_ptr<platform::UdevDeviceEnumerator> udev_;
     std::unique_ptr<platform::ExplicitDeviceEnumerator> explicit_;
     std::unique_ptr<WithFastbootFrom> usbFastboot_;  // named ports without --fastboot
-    std::unique_ptr<platform::ModemInhibition> hold_;
+    std::vector<std::unique_ptr<platform::ModemInhibition>> holds_;  // one per device (--all)
     std::string description_;
 };
 

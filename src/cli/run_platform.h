@@ -27,6 +27,10 @@ struct RunOptions {
     std::optional<double> timeScale;
     std::optional<std::string> scenario;       // set with --simulate
     std::map<std::string, std::string> ports;  // "--diag", "--at", "--app", "--fastboot" to their values
+    // Without --config, the package the program carries runs through the window:
+    std::optional<double> waitSeconds;  // --wait: how long the modem may stay Not Ready
+    bool reupdate = false;              // --reupdate: Re-update instead of Start
+    bool all = false;                   // --all: every connected modem at once
     bool verbose = false;
     bool help = false;
 };
@@ -39,6 +43,12 @@ const char* PortOptionOf(const std::string& arg);
 // "$XDG_DATA_HOME/firmora/backups", else "$HOME/.local/share/firmora/backups".
 // They must outlive the run when it fails, so not the temporary folder.
 std::filesystem::path DefaultBackupRoot();
+
+// The device instance a Windows-style interface path carries, as the virtual
+// modem names its ports: "\\?\usb#vid_1d6b&pid_f101&mi_00#6&2f0a5c1&0&0#{...}"
+// gives "6&2f0a5c1&0" (the interface's own number dropped); empty for any
+// other path.
+std::string InstanceOfInterfacePath(const std::string& path);
 
 class RunPlatform {
 public:
@@ -62,8 +72,12 @@ public:
     };
     virtual std::map<std::string, PortDetails> Details() = 0;
 
+    // Which USB device a serial port interface belongs to (the same text for
+    // every port of one device, and for no other); empty when unknown.
+    virtual std::string DeviceKeyOf(const platform::ComPortInterface& port) = 0;
+
     // Keeps ModemManager away from the device behind `comName` until this
-    // object goes; false with its refusal and remedy in `problem`. Nothing
+    // object goes (for each device it is asked for); false with its refusal and remedy in `problem`. Nothing
     // to do for the virtual modem, a port that is no USB device's, or a
     // system without ModemManager.
     virtual bool KeepModemManagerAway(const std::string& comName, std::string& problem) = 0;

@@ -149,6 +149,16 @@ DeviceReadings DeviceInterrogation::Readings() const {
     return readings_;
 }
 
+bool DeviceInterrogation::HoldsPort() {
+    std::lock_guard probeLock(probeMutex_);
+    return handle_ != nullptr;
+}
+
+bool DeviceInterrogation::ReleasePort() {
+    std::lock_guard probeLock(probeMutex_);
+    return Close("Warning-27");
+}
+
 bool DeviceInterrogation::Close(const char* warning) {
     return link::CloseProbePort(handle_, clock_, [&] { log_.Log(warning); });
 }

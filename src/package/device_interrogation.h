@@ -55,6 +55,10 @@ public:
 
     // A copy of the readings (the probe may run on another thread).
     DeviceReadings Readings() const;
+    // Whether a probe handle is still open: one that refused to close.
+    bool HoldsPort();
+    // Closes it (ten attempts): true when none is held afterwards.
+    bool ReleasePort();
 
 private:
     // Closes the probe handle (ten attempts), logging `warning` per failure.

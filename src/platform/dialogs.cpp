@@ -23,4 +23,19 @@ DialogAnswer ScriptedDialogs::ShowMessage(const std::string& caption, const std:
     return answer;
 }
 
+const char* GuideWizardName(GuideWizard wizard) {
+    switch (wizard) {
+        case GuideWizard::TFormGuide: return "TFormGuide";
+        case GuideWizard::TFormGuide1: return "TFormGuide1";
+        case GuideWizard::TFormGuide2: return "TFormGuide2";
+        case GuideWizard::TFormGuide3: return "TFormGuide3";
+    }
+    return "TFormGuide";
+}
+
+bool ScriptedDialogs::ShowGuide(const GuideRequest& request) {
+    guides_.push_back(request);
+    return confirmGuides;
+}
+
 }  // namespace firmora::platform

@@ -180,6 +180,32 @@ TEST_F(Form, SecondStartDuringARunIsRefusedSilently) {
     EXPECT_TRUE(Has("PASS"));
 }
 
+// A worker for one of several devices runs in the slot it is given over the
+// seams it is given, and holds its ports until its end has been handled: a
+// second launch on an occupied slot, a busy Diag or AT port, or no slot at
+// all is refused.
+TEST_F(Form, DeviceWorkersKeepToTheirSlotsAndTheirPorts) {
+    Open();
+    form->BeginDeviceWorkers();
+    EXPECT_EQ(readiness.stops, 1);
+    const TFlashSrcUiForm::DeviceWorkerSeams seams{*window, simulation->devices(), simulation->serialPorts(), view};
+    ASSERT_TRUE(form->LaunchDeviceWorker(0, {5, 6, 7}, seams));
+    // The worker's end is handled only when the queue is drained, so the
+    // ports are still held here however fast the run goes.
+    EXPECT_FALSE(form->LaunchDeviceWorker(0, {9, 10, 11}, seams));
+    EXPECT_FALSE(form->LaunchDeviceWorker(1, {5, 0, 11}, seams));
+    EXPECT_FALSE(form->LaunchDeviceWorker(1, {9, 0, 7}, seams));
+    EXPECT_FALSE(form->LaunchDeviceWorker(TFlashSrcUiForm::kSlotCount, {9, 0, 11}, seams));
+    EXPECT_TRUE(form->SlotOccupied(0));
+    EXPECT_FALSE(form->SlotOccupied(1));
+    RunToEnd();
+    EXPECT_TRUE(view.Has("PASS"));
+    EXPECT_FALSE(Has("PASS")) << "the device's lines went to its own view";
+    EXPECT_FALSE(form->DiagPortBusy(5));
+    EXPECT_FALSE(form->AtPortBusy(7));
+    EXPECT_FALSE(form->EndedBackupFolder(0).empty());
+}
+
 // A refused run leaves the window idle with the failure on its status line,
 // and its log open for the next Start.
 TEST_F(Form, TwoDevicesAreRefusedWithTheirMessage) {
@@ -221,6 +247,7 @@ public:
         if (onShow) onShow();
         return answer;
     }
+    bool ShowGuide(const platform::GuideRequest&) override { return true; }
     std::vector<std::string> shown;
     DialogAnswer answer = DialogAnswer::Ok;
     std::function<void()> onShow;

@@ -39,30 +39,42 @@ bool ButtonsOffer(DialogButtons buttons, DialogAnswer answer) {
 ConsoleDialogs::ConsoleDialogs(std::ostream& out, std::optional<DialogAnswer> fixedAnswer)
     : out_(out), fixedAnswer_(fixedAnswer) {}
 
+void ConsoleDialogs::PrintBox(const std::string& caption, const std::string& text) {
+    std::lock_guard lock(mutex_);
+    PrintLine(out_, caption);
+    out_ << ": ";
+    std::string_view rest = text;
+    bool first = true;
+    for (;;) {
+        const size_t end = rest.find_first_of("\r\n");
+        if (!first) out_ << kContinuationIndent;
+        PrintLine(out_, rest.substr(0, end));
+        out_ << '\n';
+        if (end == std::string_view::npos) break;
+        // "\r\n" is one line break.
+        const size_t next = rest.compare(end, 2, "\r\n") == 0 ? end + 2 : end + 1;
+        rest.remove_prefix(next);
+        if (rest.empty()) break;
+        first = false;
+    }
+    out_.flush();
+}
+
 DialogAnswer ConsoleDialogs::ShowMessage(const std::string& caption, const std::string& text,
                                          DialogButtons buttons, DialogIcon /*icon*/) {
-    {
-        std::lock_guard lock(mutex_);
-        PrintLine(out_, caption);
-        out_ << ": ";
-        std::string_view rest = text;
-        bool first = true;
-        for (;;) {
-            const size_t end = rest.find_first_of("\r\n");
-            if (!first) out_ << kContinuationIndent;
-            PrintLine(out_, rest.substr(0, end));
-            out_ << '\n';
-            if (end == std::string_view::npos) break;
-            // "\r\n" is one line break.
-            const size_t next = rest.compare(end, 2, "\r\n") == 0 ? end + 2 : end + 1;
-            rest.remove_prefix(next);
-            if (rest.empty()) break;
-            first = false;
-        }
-        out_.flush();
-    }
+    PrintBox(caption, text);
     if (fixedAnswer_ && ButtonsOffer(buttons, *fixedAnswer_)) return *fixedAnswer_;
     return DefaultAnswer(buttons);
+}
+
+bool ConsoleDialogs::ShowGuide(const GuideRequest& request) {
+    std::string text;
+    for (const std::string& page : request.pages) {
+        if (!text.empty()) text += '\n';
+        text += page;
+    }
+    PrintBox(request.title, text);
+    return !(fixedAnswer_ && (*fixedAnswer_ == DialogAnswer::Cancel || *fixedAnswer_ == DialogAnswer::No));
 }
 
 }  // namespace firmora::platform

@@ -2,7 +2,9 @@
 // Message boxes for the command line: the box is printed as
 // "<caption>: <text>" (further lines of the text indented) and answered at
 // once, never waiting for input: with a fixed answer chosen on the command
-// line when the box offers it, else with the box's default button.
+// line when the box offers it, else with the box's default button. A guide
+// wizard prints its title and pages the same way and is confirmed, unless
+// the fixed answer is Cancel or No.
 
 #include <iostream>
 #include <mutex>
@@ -23,8 +25,11 @@ public:
 
     DialogAnswer ShowMessage(const std::string& caption, const std::string& text,
                              DialogButtons buttons, DialogIcon icon) override;
+    bool ShowGuide(const GuideRequest& request) override;
 
 private:
+    void PrintBox(const std::string& caption, const std::string& text);
+
     std::mutex mutex_;  // boxes from several threads print whole
     std::ostream& out_;
     std::optional<DialogAnswer> fixedAnswer_;

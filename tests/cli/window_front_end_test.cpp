@@ -1,0 +1,227 @@
+// The command line as the window's front end, over the application and the
+// demo package on the virtual modem: it waits for Ready (on the virtual clock
+// when the modem never gets there), presses Start or Re-update, turns Ctrl-C
+// into Stop, and with --all runs every device at once.
+
+#include "cli/window_front_end.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "app/window_settings.h"
+#include "cli/command.h"
+#include "cli/device_fleet.h"
+#include "cli/run_platform.h"
+#include "cli/simulated_target.h"
+#include "memory_bundle.h"
+#include "platform/posix/posix_paths.h"
+#include "platform/posix/system_clock.h"
+#include "platform/std_files.h"
+#include "preserve/nv_tables.h"
+#include "product_pack.h"
+#include "recording_log.h"
+#include "sim/device_side.h"
+#include "sim/sim_platform.h"
+#include "temp_root_paths.h"
+#include "test_folder.h"
+
+namespace firmora::cli {
+namespace {
+
+namespace fs = std::filesystem;
+
+// The demo package the build makes beside the programs, as firmora carries it.
+void FillWithDemoPackage(testing::MemoryBundle& bundle) {
+    std::vector<platform::BundleFile> files;
+    std::vector<std::string> problems;
+    const fs::path folder = platform::PosixPaths().ProgramFolder() / "demo-package";
+    ASSERT_TRUE(pack::CollectPackage(folder, files, problems)) << folder << ": " << problems.size() << " problems";
+    for (const platform::BundleFile& file : files) {
+        std::ifstream in(file.source, std::ios::binary);
+        bundle.Add(file.type, file.name, std::string(std::istreambuf_iterator<char>(in), {}));
+    }
+}
+
+class FrontEnd : public ::testing::Test {
+protected:
+    // The application over the virtual modem of `scenario`.
+    void Open(const sim::Scenario& scenario) {
+        FillWithDemoPackage(bundle);
+        simulation = sim::SimPlatform::FromScenario(scenario);
+        std::string problem;
+        tables = preserve::LoadProductNvTables(files, platform::PosixPaths().ProgramFolder() / preserve::kNvTableFolder,
+                                               problem);
+        ASSERT_TRUE(tables) << problem;
+        progress = std::make_unique<ConsoleProgress>(out, ConsoleProgress::Options{.showTrace = false}, realClock);
+    }
+    void Open(const std::string& scenario = "default") { Open(ScenarioNamed(scenario)); }
+
+    FrontEndResult Run(FrontEndSettings settings, platform::DeviceEnumerator* devices = nullptr) {
+        app::FlashApplication application(
+            app::ApplicationServices{simulation->clock(), simulation->serialPorts(),
+                                     devices != nullptr ? *devices : simulation->devices(), simulation->usbBulk(),
+                                     simulation->processes(), boxes, simulation->settings(), files, paths, bundle,
+                                     *tables, trace},
+            app::ApplicationSettings{.backupRoot = backups.path()});
+        WindowFrontEnd frontEnd(application, simulation->clock(), realClock, *progress, out);
+        settings.boxes = &boxes;
+        return frontEnd.Run(settings, stopRequested);
+    }
+
+    bool Printed(const std::string& text) const { return out.str().find(text) != std::string::npos; }
+
+    testing::MemoryBundle bundle;
+    std::unique_ptr<sim::SimPlatform> simulation;
+    platform::StdFiles files;
+    testing::TempRootPaths paths;
+    testing::TestFolder backups{"backups"};
+    std::optional<preserve::ProductNvTables> tables;
+    platform::ScriptedDialogs dialogs;
+    RememberedBoxes boxes{dialogs};
+    testing::RecordingLog trace;
+    platform::SystemClock realClock;
+    std::ostringstream out;
+    std::unique_ptr<ConsoleProgress> progress;
+    std::atomic<bool> stopRequested{false};
+};
+
+TEST_F(FrontEnd, WaitsForReadyPressesStartAndEndsInPass) {
+    Open();
+    const FrontEndResult result = Run({});
+    EXPECT_EQ(result.exitCode, kExitOk) << result.failure << "\n" << out.str();
+    EXPECT_TRUE(result.passed);
+    EXPECT_TRUE(Printed("Ready"));
+    EXPECT_TRUE(Printed("Start succssfully"));
+    EXPECT_TRUE(Printed("Backup succssfully"));
+    EXPECT_TRUE(Printed("PASS"));
+    EXPECT_EQ(app::ReadDownloadStatus(simulation->settings()), "PASS");
+}
+
+// Re-update after a run that got as far as the backup: Re-update is what
+// is pressed (its own trace lines, no Start version line), and it runs to PASS.
+TEST_F(FrontEnd, ReupdateResumesAfterTheBackup) {
+    Open();
+    ASSERT_TRUE(app::WriteDownloadStatus(simulation->settings(), "Backup succssfully"));
+    FrontEndSettings settings;
+    settings.reupdate = true;
+    std::vector<std::string> lines;
+    settings.onLine = [&lines](const std::string& text, int) { lines.push_back(text); };
+    const FrontEndResult result = Run(settings);
+    EXPECT_EQ(result.exitCode, kExitOk) << result.failure << "\n" << out.str();
+    const auto has = [&lines](const std::string& text) {
+        return std::find(lines.begin(), lines.end(), text) != lines.end();
+    };
+    EXPECT_TRUE(has("com null-25"));
+    EXPECT_FALSE(has("com null-26"));
+    EXPECT_FALSE(has("1.3.5.0"));
+    EXPECT_FALSE(has("Status was wrong"));
+    EXPECT_TRUE(has("PASS"));
+}
+
+// With nothing to resume Re-update says so and still runs: its own error
+// line before the run is no failure of the run.
+TEST_F(FrontEnd, ReupdateWithNothingToResumeRunsTheWholeUpdate) {
+    Open();
+    FrontEndSettings settings;
+    settings.reupdate = true;
+    const FrontEndResult result = Run(settings);
+    EXPECT_TRUE(Printed("Status was wrong"));
+    EXPECT_TRUE(Printed("Backup succssfully"));
+    EXPECT_EQ(result.exitCode, kExitOk) << result.failure << "\n" << out.str();
+}
+
+// A modem that never shows its ports (it sits in its boot loader) is never
+// Ready: the command ends once the limit has passed on the run's clock.
+TEST_F(FrontEnd, ModemNotReadyWithinTheLimitEndsTheCommand) {
+    Open(BootloaderScenario("default"));
+    FrontEndSettings settings;
+    settings.readyLimitMs = 90'000;
+    const uint64_t started = simulation->clock().TickCount();
+    const FrontEndResult result = Run(settings);
+    EXPECT_EQ(result.exitCode, kExitFailure);
+    EXPECT_NE(result.failure.find("the modem was not Ready within 90 s"), std::string::npos) << result.failure;
+    EXPECT_NE(result.failure.find("Not Ready"), std::string::npos) << result.failure;
+    EXPECT_GE(simulation->clock().TickCount() - started, 90'000U);
+    EXPECT_FALSE(Printed("Start succssfully"));
+}
+
+// Ctrl-C during the run is Stop: the run winds down, the device's saved data stay.
+TEST_F(FrontEnd, CtrlCDuringTheRunStopsItAndKeepsTheSavedData) {
+    Open();
+    FrontEndSettings settings;
+    settings.onLine = [this](const std::string& text, int) {
+        if (text == "Backup succssfully") stopRequested = true;
+    };
+    const FrontEndResult result = Run(settings);
+    EXPECT_EQ(result.exitCode, kExitStopped) << result.failure << "\n" << out.str();
+    EXPECT_TRUE(result.stopped);
+    EXPECT_FALSE(Printed("PASS"));
+    ASSERT_FALSE(result.backupFolder.empty());
+    EXPECT_TRUE(fs::exists(result.backupFolder / "manifest.json")) << result.backupFolder;
+}
+
+TEST_F(FrontEnd, CtrlCBeforeReadyEndsWithoutARun) {
+    Open(BootloaderScenario("default"));
+    stopRequested = true;
+    const FrontEndResult result = Run({});
+    EXPECT_EQ(result.exitCode, kExitStopped);
+    EXPECT_EQ(result.failure, "the update was stopped before it began");
+}
+
+// Start refuses two modems; the command says why and what would do it.
+TEST_F(FrontEnd, TwoModemsWithoutAllAreRefusedWithTheReason) {
+    Open("two-devices");
+    const FrontEndResult result = Run({});
+    EXPECT_EQ(result.exitCode, kExitFailure);
+    EXPECT_EQ(result.failure, "the update did not begin: Two or more devices were found (--all updates them all)");
+    std::lock_guard lock(simulation->lock());
+    for (size_t modem = 0; modem < 2; ++modem) {
+        for (const std::string& line : simulation->Modem(modem).CommandLog()) {
+            EXPECT_EQ(line.rfind("FASTBOOT:", 0), std::string::npos) << line;
+        }
+    }
+}
+
+// --all with two modems: each is updated through its own ports, backup
+// folder and run log, and the boot loader of each gets its own images.
+TEST_F(FrontEnd, AllUpdatesEveryModemAtOnce) {
+    Open("two-devices");
+    ChangeFanOut machine(simulation->devices());
+    DeviceFleet fleet({machine, simulation->serialPorts(), simulation->clock(), dialogs, paths,
+                       [](const platform::ComPortInterface& port) { return InstanceOfInterfacePath(port.devicePath); },
+                       nullptr},
+                      *progress, stopRequested);
+    FrontEndSettings settings;
+    settings.fleet = &fleet;
+    const FrontEndResult result = Run(settings, &machine);
+    EXPECT_EQ(result.exitCode, kExitOk) << result.failure << "\n" << out.str();
+    ASSERT_EQ(result.devices.size(), 2U);
+    EXPECT_EQ(result.devices[0].name, "device 1 (COM5, COM7)");
+    EXPECT_EQ(result.devices[1].name, "device 2 (COM9, COM11)");
+    for (const DeviceOutcome& device : result.devices) {
+        EXPECT_TRUE(device.passed) << device.name << ": " << device.failure;
+        EXPECT_FALSE(device.backupFolder.empty()) << device.name;
+    }
+    EXPECT_NE(result.devices[0].backupFolder, result.devices[1].backupFolder);
+    EXPECT_TRUE(Printed("[device 1] PASS"));
+    EXPECT_TRUE(Printed("[device 2] PASS"));
+    std::lock_guard lock(simulation->lock());
+    for (size_t modem = 0; modem < 2; ++modem) {
+        size_t flashes = 0;
+        for (const std::string& line : simulation->Modem(modem).CommandLog()) {
+            if (line.rfind("FASTBOOT: flash:", 0) == 0) ++flashes;
+        }
+        EXPECT_GT(flashes, 0U) << "modem " << modem << " got no image";
+    }
+}
+
+}  // namespace
+}  // namespace firmora::cli
