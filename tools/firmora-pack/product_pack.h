@@ -24,6 +24,11 @@ inline constexpr const char* kSecondVariantFolder = "variant2";
 // complete.
 bool CollectPackage(const std::filesystem::path& folder, package::DownloadOptions& options,
                     std::vector<platform::BundleFile>& files, std::vector<std::string>& problems);
+inline bool CollectPackage(const std::filesystem::path& folder, std::vector<platform::BundleFile>& files,
+                           std::vector<std::string>& problems) {
+    package::DownloadOptions options;
+    return CollectPackage(folder, options, files, problems);
+}
 
 // The command: arguments after the program's name; 0 made, 1 refused or
 // failed, 2 wrong arguments. A package is refused before anything is
