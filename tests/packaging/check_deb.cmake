@@ -59,5 +59,5 @@ endif()
 # the way would have dropped it.
 file(MAKE_DIRECTORY "${WORK_DIR}/elsewhere")
 firmora_private_run("${WORK_DIR}/elsewhere" "INI/ConfigFile" "${tree}/firmora" package --list)
-# The main job, from the unpacked tree.
-firmora_private_run("${WORK_DIR}/elsewhere" "PASS" "${tree}/firmora" run --config "${tree}/demo-package/Config.ini" --simulate)
+# The main job, from the unpacked tree: the package firmora carries.
+firmora_private_run("${WORK_DIR}/elsewhere" "PASS" "${tree}/firmora" run --simulate)

@@ -19,4 +19,5 @@ file(RENAME "${made}" "${alone}/firmora-demo")
 file(REMOVE_RECURSE "${WORK_DIR}/made")
 
 firmora_private_run("${alone}" "INI/ConfigFile" "${alone}/firmora-demo" package --list)
+firmora_private_run("${alone}" "PASS" "${alone}/firmora-demo" run --simulate)
 firmora_private_run("${alone}" "PASS" "${alone}/firmora-demo" backup --output saved --simulate)
