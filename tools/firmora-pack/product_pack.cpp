@@ -19,7 +19,8 @@ namespace fs = std::filesystem;
 constexpr const char* kUsage =
     "usage: firmora-pack --from DIR --output FILE [--program firmora|firmora-gui]\n"
     "  makes a product executable: a copy of the program beside firmora-pack\n"
-    "  carrying the package in DIR (Config.ini, the images and the programs)\n";
+    "  carrying the package in DIR (Config.ini, the images and the programs);\n"
+    "  nothing is written when a file is missing or start-up would refuse an image\n";
 
 // Checks one file the package needs and adds it; an optional one only when present.
 void AddFile(const fs::path& folder, const package::PackageFile& file, std::set<std::string>& added,
