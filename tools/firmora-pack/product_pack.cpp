@@ -62,7 +62,9 @@ public:
     std::optional<std::string> ReadWhole(const fs::path& path, uint64_t maxBytes,
                                          platform::ReadRefusal& refusal) override {
         if (const auto it = written_.find(Key(path)); it != written_.end()) return it->second;
-        if (const auto it = files_.find(Key(path)); it != files_.end()) return real_.ReadWhole(it->second, maxBytes, refusal);
+        if (const auto it = files_.find(Key(path)); it != files_.end()) {
+            return real_.ReadWhole(it->second, maxBytes, refusal);
+        }
         refusal = platform::ReadRefusal::Missing;
         return std::nullopt;
     }
@@ -113,8 +115,6 @@ bool ParseFolderConfig(const fs::path& config, package::DownloadOptions& options
     return true;
 }
 
-}  // namespace
-
 // The messages start-up would show when it checks the images of the package
 // in `folder`; none when it would accept them.
 std::vector<std::string> CheckUnpackedImages(const fs::path& folder, package::DownloadOptions options) {
@@ -142,8 +142,10 @@ std::vector<std::string> CheckUnpackedImages(const fs::path& folder, package::Do
     return shown;
 }
 
-bool CollectPackage(const fs::path& folder, package::DownloadOptions& options, std::vector<platform::BundleFile>& files,
-                    std::vector<std::string>& problems) {
+}  // namespace
+
+bool CollectPackage(const fs::path& folder, package::DownloadOptions& options,
+                    std::vector<platform::BundleFile>& files, std::vector<std::string>& problems) {
     if (!ParseFolderConfig(folder / "Config.ini", options, problems)) return false;
     std::set<std::string> added;
     AddFile(folder, {"INI", "ConfigFile", "Config.ini", {}, false, {}}, added, files, problems);
