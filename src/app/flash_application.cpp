@@ -28,6 +28,8 @@ constexpr const char* kConfigFileName = "Config.ini";
 constexpr const char* kWarning = "Warning";
 constexpr const char* kWelcome = "Welcome to Firmora_QCOMM!!";
 constexpr uint32_t kPauseAfterFoldersMs = 100;
+// Held while an instance works in TempFiles (the command line's runs take it too).
+constexpr const char* kWorkingFolderLock = "firmora-TempFiles";
 
 // The companion programs' locks; the installer's is only tested once they are free.
 constexpr const char* kCompanionLock = "Mutex_KX_0_Modem";
@@ -155,19 +157,35 @@ bool FlashApplication::Create() {
 bool FlashApplication::MakeFolders() {
     tempFolder_ = services_.paths.TempFolder();
     if (tempFolder_.empty()) return End(kWarning, "Could not get dir path");
+    // A second instance must neither overwrite the files the first one is
+    // writing to a device nor remove them when it ends: it is refused
+    // before it touches the folder.
+    bool held = false;
+    folderLock_ = services_.processes.CreateNamedLock(kWorkingFolderLock, held);
+    if (held) {
+        folderLock_.reset();
+        return End(kWarning, kAlreadyRunning);
+    }
     workingFolder_ = tempFolder_ / kWorkingFolderName;
     backupFolder_ = settings_.backupRoot.empty() ? tempFolder_ / kBackupFolderName / BackupDate(services_.clock.Now())
                                                  : settings_.backupRoot;
-    for (const fs::path& folder : {workingFolder_, backupFolder_}) {
-        std::error_code ec;
-        // A link in the working folder's place is removed, never followed.
-        if (services_.files.KindOf(folder) == platform::FileKind::Link) fs::remove(folder, ec);
-        fs::create_directories(folder, ec);
-        if (services_.files.KindOf(folder) != platform::FileKind::Folder) {
-            return End(kWarning, "Could not create folder!" + folder.string());
-        }
-    }
+    if (!MakeFolder(workingFolder_, true) || !MakeFolder(backupFolder_, false)) return false;
     services_.clock.Sleep(kPauseAfterFoldersMs);
+    return true;
+}
+
+bool FlashApplication::MakeFolder(const fs::path& folder, bool fresh) {
+    std::error_code ec;
+    // A link in the folder's place is removed, never followed.
+    if (services_.files.KindOf(folder) == platform::FileKind::Link) fs::remove(folder, ec);
+    // What a start that ended abruptly left in a working folder goes: the
+    // image scan must find this package's files only. The lock says no
+    // other instance works in it.
+    if (fresh) RemoveWorkingFolder(folder);
+    fs::create_directories(folder, ec);
+    if (services_.files.KindOf(folder) != platform::FileKind::Folder) {
+        return End(kWarning, "Could not create folder!" + folder.string());
+    }
     return true;
 }
 
@@ -197,7 +215,7 @@ bool FlashApplication::FlashCreate() {
         FormServices{services_.clock, services_.serialPorts, services_.devices, services_.usbBulk,
                      services_.processes, services_.dialogs, services_.settings, services_.files, services_.paths,
                      services_.nvTables, parts_->discovery},
-        options_, MakeRunPackage(), MakeDeviceChecks(), &parts_->readiness);
+        options_, MakeRunPackage(workingFolder_, options_), MakeDeviceChecks(), &parts_->readiness);
     parts_->readiness.Attach(*form_, [this](const package::ReadinessDecision& decision) {
         lastReadiness_ = decision;
         if (onReadiness) onReadiness(decision);
@@ -248,12 +266,7 @@ void FlashApplication::RestoreSettings() {
 
 bool FlashApplication::StartSecondVariant() {
     secondWorkingFolder_ = tempFolder_ / kSecondFolderName;
-    std::error_code ec;
-    if (services_.files.KindOf(secondWorkingFolder_) == platform::FileKind::Link) fs::remove(secondWorkingFolder_, ec);
-    fs::create_directories(secondWorkingFolder_, ec);
-    if (services_.files.KindOf(secondWorkingFolder_) != platform::FileKind::Folder) {
-        return End(kWarning, "Could not create folder!" + secondWorkingFolder_.string());
-    }
+    if (!MakeFolder(secondWorkingFolder_, true)) return false;
     const package::UnpackResult unpacked =
         package::UnpackSecondVariant(services_.bundle, services_.files, options_, secondWorkingFolder_);
     if (!unpacked.ok()) return End(package::kUnpackCaption, unpacked.error);
@@ -343,22 +356,31 @@ void FlashApplication::ApplyJapaneseTexts() {
 
 // --- What the run controller takes from here ---
 
-std::vector<PackageImage> FlashApplication::VerifyImages(const package::DownloadOptions& options, bool reupdate) {
+std::vector<PackageImage> FlashApplication::VerifyImages(const package::DownloadOptions& options,
+                                                         const fs::path& folder, bool reupdate) {
     const package::ImageCheckServices services{services_.files, services_.dialogs, &services_.trace};
     const package::ImageVerification checked =
-        package::CheckImages(services, options, workingFolder_.string(), {reupdate, backupFolder_});
+        package::CheckImages(services, options, folder.string(), {reupdate, backupFolder_});
     return ImagesOf(checked, options);
 }
 
-RunPackage FlashApplication::MakeRunPackage() {
+RunPackage FlashApplication::MakeRunPackage(const fs::path& folder, const package::DownloadOptions& options) {
     RunPackage package;
-    package.packageFolder = workingFolder_;
-    package.workingFolder = workingFolder_;
+    package.packageFolder = folder;
+    package.workingFolder = folder;
     package.backupFolder = backupFolder_;
-    package.images = VerifyImages(options_, false);
+    package.images = VerifyImages(options, folder, false);
     // Re-update changed the form's selections: the images are checked on those.
-    package.verifyImages = [this] { return VerifyImages(form_->options(), true); };
+    package.verifyImages = [this, folder] { return VerifyImages(form_->options(), folder, true); };
     return package;
+}
+
+void FlashApplication::SwitchToSecondVariant() {
+    package::DownloadOptions second;
+    package::ParseConfig(services_.files, secondWorkingFolder_ / kConfigFileName, second, services_.dialogs);
+    RunPackage package = MakeRunPackage(secondWorkingFolder_, second);
+    form_->controls().lblSettings.text = SelectionSummary(second);
+    form_->UsePackage(std::move(second), std::move(package));
 }
 
 DeviceChecks FlashApplication::MakeDeviceChecks() {
@@ -367,20 +389,21 @@ DeviceChecks FlashApplication::MakeDeviceChecks() {
         return package::CheckVersion(parts_->interrogation.Readings().DeviceRevision, form_->options().Version);
     };
     checks.dualPackage = [this] {
+        // Always judged on the package's own first variant, so that one
+        // session can update devices of either board one after another.
         const package::BoardTypeResult result =
-            package::CheckBoardType(form_->options(), secondOptions_.Name, parts_->interrogation.Readings().BoardType);
-        if (result.pass && result.switchToSecond) {
-            // The window cannot take the second variant's package yet: a
-            // device it fits is refused rather than written with the first.
-            services_.dialogs.ShowMessage(kWarning, "Device and software version is not matched!",
-                                          platform::DialogButtons::Ok, platform::DialogIcon::Warning);
-            return false;
-        }
+            package::CheckBoardType(options_, secondOptions_.Name, parts_->interrogation.Readings().BoardType);
         if (!result.pass) {
             services_.dialogs.ShowMessage(kWarning, result.message, platform::DialogButtons::Ok,
                                           platform::DialogIcon::Warning);
+            return false;
         }
-        return result.pass;
+        if (result.switchToSecond) {
+            SwitchToSecondVariant();
+        } else if (form_->package().packageFolder != workingFolder_) {
+            form_->UsePackage(options_, MakeRunPackage(workingFolder_, options_));
+        }
+        return true;
     };
     return checks;
 }
@@ -414,10 +437,10 @@ void FlashApplication::Destroy() {
 }
 
 void FlashApplication::RemoveWorkingFolder(const fs::path& folder) {
-    // Only the folders start-up made in the temporary folder, and never a
-    // path as short as a drive's root. The backups lie beside them and stay.
-    if (folder.empty() || folder.string().size() <= 3 || tempFolder_.empty()) return;
-    if (folder.parent_path() != tempFolder_) return;
+    // Only the working folders of the temporary folder, and never a path as
+    // short as a drive's root. The backups lie beside them and stay.
+    if (folder.string().size() <= 3 || tempFolder_.empty()) return;
+    if (folder != tempFolder_ / kWorkingFolderName && folder != tempFolder_ / kSecondFolderName) return;
     if (services_.files.KindOf(folder) != platform::FileKind::Folder) return;
     std::error_code ec;
     // A read-only folder inside would keep its files: give every folder

@@ -61,8 +61,10 @@ public:
 
     // Window construction, in order. False when the program ends during
     // start-up: the box that says why has been shown through Dialogs, and
-    // EndMessage() repeats its text. The form exists afterwards either way
-    // (unless the temporary folder or the working folder could not be had).
+    // EndMessage() repeats its text. The form exists afterwards unless the
+    // start ended before it was made: no temporary or working folder,
+    // another instance holding the working folder, or a package that could
+    // not be unpacked. Only the first call does anything.
     bool Create();
     // Window destruction: stops the readiness loop and the boot push, stops
     // every worker and waits for it, keeps the port choices and the image
@@ -97,6 +99,8 @@ private:
     struct Parts;  // the readiness loop, the boot push, the locks: owned here
 
     bool MakeFolders();
+    // One of our folders, made; `fresh`: emptied of an earlier start's files first.
+    bool MakeFolder(const std::filesystem::path& folder, bool fresh);
     bool WriteConfiguration();
     bool FlashCreate();
     void RestoreSettings();
@@ -105,8 +109,11 @@ private:
     bool ProjectStart();
     void ApplyJapaneseTexts();
     DeviceChecks MakeDeviceChecks();
-    RunPackage MakeRunPackage();
-    std::vector<PackageImage> VerifyImages(const package::DownloadOptions& options, bool reupdate);
+    RunPackage MakeRunPackage(const std::filesystem::path& folder, const package::DownloadOptions& options);
+    std::vector<PackageImage> VerifyImages(const package::DownloadOptions& options,
+                                           const std::filesystem::path& folder, bool reupdate);
+    // The board-type check found the second variant fits the device.
+    void SwitchToSecondVariant();
     // Takes each lock in turn and keeps it: true when one had a holder already.
     bool TakeLocks(std::initializer_list<const char*> names);
     // Ends the program with a box (caption and text), or silently when the text is empty.
@@ -121,6 +128,7 @@ private:
     std::filesystem::path workingFolder_;
     std::filesystem::path secondWorkingFolder_;
     std::filesystem::path backupFolder_;
+    std::unique_ptr<platform::NamedLock> folderLock_;  // the working folders are ours while held
     std::unique_ptr<Parts> parts_;
     std::unique_ptr<TFlashSrcUiForm> form_;
     std::optional<package::ReadinessDecision> lastReadiness_;

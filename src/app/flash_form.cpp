@@ -108,6 +108,14 @@ void TFlashSrcUiForm::ShowReadiness(const package::ReadinessDecision& decision) 
     }
 }
 
+void TFlashSrcUiForm::UsePackage(package::DownloadOptions options, RunPackage package) {
+    options_ = std::move(options);
+    package_ = std::move(package);
+    controls_.Frame.caption = options_.Caption;
+    controls_.Label_title.text = options_.Caption;
+    controls_.ImageFolderEdit.text = package_.packageFolder.string();
+}
+
 // --- Start and Re-update ---
 
 void TFlashSrcUiForm::StartClick() { BeginRun(Entry::Start); }
@@ -231,7 +239,8 @@ bool TFlashSrcUiForm::ValidateAndLaunch() {
 }
 
 void TFlashSrcUiForm::BeginDeviceWorkers() {
-    if (!log_.IsOpen()) log_.Open(options_.Caption, options_.ProjectIndex);
+    // Each device keeps a run log of its own; the window's would only hold
+    // these lines and, never seeing a PASS, would stay behind.
     if (readiness_ != nullptr) readiness_->Stop();
     ReleaseReadinessPort("26");
     backupDone_ = false;

@@ -83,7 +83,7 @@ public:
         engine::RunView& view;
     };
     // Before the devices are scanned for LaunchDeviceWorker: stops the
-    // readiness loop (it would probe the same ports) and opens the run log.
+    // readiness loop (it would probe the same ports).
     void BeginDeviceWorkers();
     // Launches a worker for one of several devices in `slot` on `ports`,
     // with the window's package and options. Refused (false) when the slot is in use or a running
@@ -105,6 +105,9 @@ public:
     // One readiness decision: the status label, Start (with its images),
     // the version label, Next, the refusal's box and the start timer.
     void ShowReadiness(const package::ReadinessDecision& decision);
+    // Makes another variant of a dual package the one the run writes (the
+    // board-type check at Start): its options, caption and folders.
+    void UsePackage(package::DownloadOptions options, RunPackage package);
 
     // The worker threads' hand-over: drain it on the window's thread.
     ReportQueue& queue() { return queue_; }
@@ -116,6 +119,7 @@ public:
     void SelectPorts(int diagPort, int atPort);
     const WindowControls& controls() const { return controls_; }
     const package::DownloadOptions& options() const { return options_; }
+    const RunPackage& package() const { return package_; }
     ReportSink& sink() { return sink_; }
     RunLog& runLog() { return log_; }
 

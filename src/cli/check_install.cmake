@@ -51,7 +51,10 @@ set(ENV{TMPDIR} "${WORK_DIR}/tmp")
 file(MAKE_DIRECTORY "${WORK_DIR}/tmp")
 
 run_installed("boot: 20000 bytes" flash-plan --config Config.ini --simulate)
-# The README's main job, as a new user runs it from the installed tree.
+# The README's main job, as a new user runs it from the installed tree: the
+# package the installed firmora carries, and the same package from its folder.
+set(ENV{XDG_DATA_HOME} "${WORK_DIR}/data")
+run_installed("PASS" run --simulate)
 run_installed("PASS" run --config "${tree}/demo-package/Config.ini" --simulate --backup-root backups)
 run_installed("READ NV ITEM ID:28334" backup --output saved --simulate)
 if(NOT EXISTS "${here}/saved/manifest.json")

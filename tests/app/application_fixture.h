@@ -29,8 +29,9 @@ protected:
     }
 
     // The package the program carries: `configText` as its Config.ini and
-    // every file that configuration unpacks.
-    void Carry(const std::string& configText) {
+    // every file that configuration unpacks; with Packet = 2 the second
+    // variant's files and `secondConfig` as its Config.ini.
+    void Carry(const std::string& configText, const std::string& secondConfig = "") {
         bundle.Add("INI", "ConfigFile", configText);
         package::DownloadOptions parsed;
         platform::ScriptedDialogs quiet;
@@ -38,6 +39,20 @@ protected:
         for (const package::PackageFile& file : package::FirstVariantFiles(parsed)) {
             if (file.outside.empty()) bundle.Add(file.type, file.name, ImageBytes(file.file));
         }
+        if (parsed.Packet != 2) return;
+        for (const package::PackageFile& file : package::SecondVariantFiles(parsed)) {
+            bundle.Add(file.type, file.name, "second " + file.file);
+        }
+        bundle.Add("INI", "ConfigFile2", secondConfig);
+    }
+
+    // The default Config.ini (or `text`) with one text replaced.
+    static std::string DefaultWith(const std::string& from, const std::string& to,
+                                   std::string text = std::string(package::DefaultConfigText())) {
+        const size_t at = text.find(from);
+        EXPECT_NE(at, std::string::npos) << from;
+        if (at != std::string::npos) text.replace(at, from.size(), to);
+        return text;
     }
 
     // The bytes of a carried file: the default images at their sizes.
@@ -58,11 +73,15 @@ protected:
                                    bundle,                 tables,                    trace};
     }
 
-    // The virtual modem, then the application over it, created.
-    bool Start(const nlohmann::json& overrides = nlohmann::json::object(), const std::string& base = "default") {
+    // The virtual modem, then the application over it, not yet created.
+    void Make(const nlohmann::json& overrides = nlohmann::json::object(), const std::string& base = "default") {
         if (bundle.Entries().empty()) Carry(std::string(package::DefaultConfigText()));
         Plug(overrides, base);
         app = std::make_unique<FlashApplication>(Services());
+    }
+    // The same, created.
+    bool Start(const nlohmann::json& overrides = nlohmann::json::object(), const std::string& base = "default") {
+        Make(overrides, base);
         return app->Create();
     }
 

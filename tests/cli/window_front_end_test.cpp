@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "app/startup_texts.h"
 #include "app/window_settings.h"
 #include "cli/command.h"
 #include "cli/device_fleet.h"
@@ -74,6 +75,16 @@ protected:
         WindowFrontEnd frontEnd(application, simulation->clock(), realClock, *progress, out);
         settings.boxes = &boxes;
         return frontEnd.Run(settings, stopRequested);
+    }
+
+    // The demo package with one line of its Config.ini changed.
+    void CarryConfigWith(const std::string& line, const std::string& replacement) {
+        std::ifstream in(platform::PosixPaths().ProgramFolder() / "demo-package" / "Config.ini", std::ios::binary);
+        std::string config(std::istreambuf_iterator<char>(in), {});
+        const size_t at = config.find(line);
+        ASSERT_NE(at, std::string::npos) << line;
+        config.replace(at, line.size(), replacement);
+        bundle.Add("INI", "ConfigFile", config);
     }
 
     bool Printed(const std::string& text) const { return out.str().find(text) != std::string::npos; }
@@ -153,6 +164,36 @@ TEST_F(FrontEnd, ModemNotReadyWithinTheLimitEndsTheCommand) {
     EXPECT_FALSE(Printed("Start succssfully"));
 }
 
+// A modem the package does not fit: the readiness loop refuses it and
+// ends, and so does the command, with the reason and before any run.
+TEST_F(FrontEnd, ARefusedModemEndsTheCommandWithTheReason) {
+    Open();
+    CarryConfigWith("Version = v2.0.2", "Version = XB20_11.LTE.VQA0012.v2.0.2\r\nbCheckProjectCode = 1");
+    const FrontEndResult result = Run({});
+    EXPECT_EQ(result.exitCode, kExitFailure);
+    EXPECT_EQ(result.failure, "the modem is Not Ready: Could not update other irrelevant model device!");
+    EXPECT_TRUE(Printed("Not Ready: Could not update other irrelevant model device!"));
+    EXPECT_FALSE(Printed("Start succssfully"));
+}
+
+// The operator variant's start timer fires while the command waits: no
+// device within its 20 s ends the program with the variant's message, long
+// before the command's own limit.
+TEST_F(FrontEnd, TheStartTimerFiresWhileWaitingForReady) {
+    Open(BootloaderScenario("default"));
+    CarryConfigWith("Project = MDM9x15", "Project = ZP200_EA");
+    bundle.Add("EXE", "DrivletFile", "the driver installer");  // this product's package carries it
+    FrontEndSettings settings;
+    settings.readyLimitMs = 600'000;
+    const uint64_t started = simulation->clock().TickCount();
+    const FrontEndResult result = Run(settings);
+    EXPECT_EQ(result.exitCode, kExitFailure);
+    EXPECT_EQ(result.failure, app::DeviceMissingMessage({}));
+    const uint64_t waited = simulation->clock().TickCount() - started;
+    EXPECT_GE(waited, kStartTimerMs) << result.failure;
+    EXPECT_LT(waited, settings.readyLimitMs);
+}
+
 // Ctrl-C during the run is Stop: the run winds down, the device's saved data stay.
 TEST_F(FrontEnd, CtrlCDuringTheRunStopsItAndKeepsTheSavedData) {
     Open();
@@ -165,7 +206,9 @@ TEST_F(FrontEnd, CtrlCDuringTheRunStopsItAndKeepsTheSavedData) {
     EXPECT_TRUE(result.stopped);
     EXPECT_FALSE(Printed("PASS"));
     ASSERT_FALSE(result.backupFolder.empty());
-    EXPECT_TRUE(fs::exists(result.backupFolder / "manifest.json")) << result.backupFolder;
+    // Where the worker was when Stop reached it varies; what it saved stays.
+    EXPECT_TRUE(fs::exists(result.backupFolder)) << result.backupFolder;
+    EXPECT_FALSE(fs::is_empty(result.backupFolder)) << result.backupFolder;
 }
 
 TEST_F(FrontEnd, CtrlCBeforeReadyEndsWithoutARun) {
@@ -210,7 +253,13 @@ TEST_F(FrontEnd, AllUpdatesEveryModemAtOnce) {
         EXPECT_TRUE(device.passed) << device.name << ": " << device.failure;
         EXPECT_FALSE(device.backupFolder.empty()) << device.name;
     }
-    EXPECT_NE(result.devices[0].backupFolder, result.devices[1].backupFolder);
+    // Each worker saved (and restored) its own modem's data.
+    EXPECT_NE(result.devices[0].backupFolder.filename().string().find("SN[FM9X15A0012345]"), std::string::npos);
+    EXPECT_NE(result.devices[1].backupFolder.filename().string().find("SN[FM9X15A0054321]"), std::string::npos);
+    // Passed runs leave no run log behind, neither a device's nor the window's.
+    for (const auto& entry : fs::recursive_directory_iterator(paths.SystemRoot())) {
+        EXPECT_NE(entry.path().extension(), ".log") << entry.path();
+    }
     EXPECT_TRUE(Printed("[device 1] PASS"));
     EXPECT_TRUE(Printed("[device 2] PASS"));
     std::lock_guard lock(simulation->lock());

@@ -42,5 +42,17 @@ TEST(ConsoleDialogs, AnswersWithTheFixedAnswerWhenOfferedElseTheDefault) {
               DialogAnswer::Ok);
 }
 
+// A wizard prints its title and pages as one box and is confirmed, unless
+// the command line answers Cancel or No.
+TEST(ConsoleDialogs, PrintsAWizardsPagesAndConfirmsItUnlessToldToCancel) {
+    std::ostringstream out;
+    const GuideRequest guide{GuideWizard::TFormGuide2, "Update", {"Welcome", "Keep the cable in"}, false};
+    EXPECT_TRUE(ConsoleDialogs(out).ShowGuide(guide));
+    EXPECT_EQ(out.str(), "Update: Welcome\n  Keep the cable in\n");
+    EXPECT_TRUE(ConsoleDialogs(out, DialogAnswer::Yes).ShowGuide(guide));
+    EXPECT_FALSE(ConsoleDialogs(out, DialogAnswer::Cancel).ShowGuide(guide));
+    EXPECT_FALSE(ConsoleDialogs(out, DialogAnswer::No).ShowGuide(guide));
+}
+
 }  // namespace
 }  // namespace firmora::platform
