@@ -7,6 +7,8 @@ packages=(
   nlohmann-json3-dev libxxhash-dev libusb-1.0-0-dev libudev-dev libzip-dev libisal-dev zip
   umockdev libumockdev-dev
   fastboot
+  # cpack -G DEB: dpkg-shlibdeps (dpkg-dev) and file find the libraries the programs link
+  dpkg-dev file gzip
   libsystemd-dev libudev-dev python3-dbus python3-dbusmock dbus-daemon umockdev libumockdev-dev
 )
 missing=()

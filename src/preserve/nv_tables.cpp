@@ -6,6 +6,8 @@
 
 #include "platform/data_lines.h"
 #include "platform/files.h"
+#include "platform/program_data.h"
+#include "program_data/nv.h"
 
 namespace firmora::preserve {
 namespace {
@@ -128,15 +130,12 @@ NvEntry ParseEntry(std::string_view line, int32_t largest, std::string& problem)
     return entry;
 }
 
-std::optional<NvTable> LoadTable(platform::Files& files, const fs::path& file, size_t expectedEntries,
-                                 int32_t largest, std::string& error) {
-    const std::string where = file.string();
-    const std::optional<std::string> content = platform::ReadFileUpTo(files, file, kNvTableFileMaxBytes, error);
-    if (!content) return std::nullopt;
-
+// The entries of a list's text; `where` names it in a message.
+std::optional<NvTable> ParseTable(std::string_view content, const std::string& where, size_t expectedEntries,
+                                  int32_t largest, std::string& error) {
     NvTable table;
     table.reserve(expectedEntries);
-    const bool read = platform::ForEachDataLine(*content, [&](size_t lineNumber, std::string_view line) {
+    const bool read = platform::ForEachDataLine(content, [&](size_t lineNumber, std::string_view line) {
         const std::string at = where + ":" + std::to_string(lineNumber) + ": ";
         if (table.size() == expectedEntries) {
             error = at + "more than " + std::to_string(expectedEntries) + " entries";
@@ -158,6 +157,13 @@ std::optional<NvTable> LoadTable(platform::Files& files, const fs::path& file, s
         return std::nullopt;
     }
     return table;
+}
+
+std::optional<NvTable> LoadTable(platform::Files& files, const fs::path& file, size_t expectedEntries,
+                                 int32_t largest, std::string& error) {
+    const std::optional<std::string> content = platform::ReadFileUpTo(files, file, kNvTableFileMaxBytes, error);
+    if (!content) return std::nullopt;
+    return ParseTable(*content, file.string(), expectedEntries, largest, error);
 }
 
 }  // namespace
@@ -328,9 +334,16 @@ std::optional<ProductNvTables> LoadProductNvTables(platform::Files& files, const
         {kLteNvTableFile, kLteNvTableSize, tables.lte},
         {kVendorNvTableFile, kVendorNvTableSize, tables.vendor},
     };
+    // A program without the folder beside it, such as a product executable
+    // on its own, uses the lists it was built with.
+    const bool builtin = files.KindOf(folder) == platform::FileKind::Missing;
     for (const auto& list : lists) {
+        const platform::BuiltinFile* copy = platform::FindBuiltinFile(program_data::kNvFiles, list.file);
         std::optional<NvTable> loaded =
-            LoadTable(files, folder / list.file, list.entries, kLargestDiagItemNumber, error);
+            builtin && copy != nullptr
+                ? ParseTable(copy->text, std::string("the built-in ") + list.file, list.entries,
+                             kLargestDiagItemNumber, error)
+                : LoadTable(files, folder / list.file, list.entries, kLargestDiagItemNumber, error);
         if (!loaded) return std::nullopt;
         list.table = std::move(*loaded);
     }

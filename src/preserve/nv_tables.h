@@ -57,8 +57,9 @@ inline constexpr uint64_t kNvTableFileMaxBytes = 1 * platform::kMebibyte;
 std::optional<NvTable> LoadNvTableFile(platform::Files& files, const std::filesystem::path& file,
                                        size_t expectedEntries, std::string& error);
 
-// Loads the three product lists from `folder`; nullopt with `error` set when
-// any of them is missing or broken. Their items travel in DIAG NV requests,
+// Loads the three product lists from `folder`, or, when there is no
+// `folder` at all, the copies the program was built with; nullopt with
+// `error` set when any of them is missing or broken. Their items travel in DIAG NV requests,
 // whose item number field has two bytes, so a number above 65535 counts as
 // broken here.
 std::optional<ProductNvTables> LoadProductNvTables(platform::Files& files, const std::filesystem::path& folder,

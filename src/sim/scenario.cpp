@@ -8,6 +8,8 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "platform/program_data.h"
+#include "program_data/scenarios.h"
 #include "sim/virtual_modem.h"
 
 namespace firmora::sim {
@@ -39,6 +41,17 @@ std::string LineAndColumn(const std::string& text, size_t byte) {
     return "line " + std::to_string(line) + ", column " + std::to_string(column);
 }
 
+json ParseJson(const std::string& content, const std::string& where) {
+    try {
+        return json::parse(content);
+    } catch (const json::parse_error& e) {
+        std::string reason = e.what();
+        const size_t colon = reason.find(": ");
+        if (colon != std::string::npos) reason = reason.substr(colon + 2);
+        throw std::runtime_error(where + ": not valid JSON at " + LineAndColumn(content, e.byte) + ": " + reason);
+    }
+}
+
 json ReadJsonFile(const fs::path& path) {
     std::error_code ec;
     if (!fs::is_regular_file(path, ec)) throw std::runtime_error("scenario file not found: " + path.string());
@@ -46,21 +59,20 @@ json ReadJsonFile(const fs::path& path) {
     std::ostringstream text;
     text << in.rdbuf();
     if (!in && !in.eof()) throw std::runtime_error("cannot read scenario file " + path.string());
-    const std::string content = text.str();
-    try {
-        return json::parse(content);
-    } catch (const json::parse_error& e) {
-        std::string reason = e.what();
-        const size_t colon = reason.find(": ");
-        if (colon != std::string::npos) reason = reason.substr(colon + 2);
-        throw std::runtime_error(path.string() + ": not valid JSON at " + LineAndColumn(content, e.byte) + ": " +
-                                 reason);
-    }
+    return ParseJson(text.str(), path.string());
+}
+
+// A scenario file from the copies the program was built with.
+json ReadBuiltinFile(const fs::path& path) {
+    const platform::BuiltinFile* copy =
+        platform::FindBuiltinFile(program_data::kScenariosFiles, path.filename().string());
+    if (copy == nullptr) throw std::runtime_error("no shipped scenario file " + path.filename().string());
+    return ParseJson(std::string(copy->text), "the built-in " + path.filename().string());
 }
 
 // Applies "extends": the named file (relative to `folder`, ".json" optional)
 // is read first and this scenario's keys are merged over it.
-json Resolve(json scenario, const fs::path& folder, const std::string& label, int depth) {
+json Resolve(json scenario, const fs::path& folder, const std::string& label, int depth, bool builtin = false) {
     if (!scenario.is_object()) {
         throw std::runtime_error(label + ": a scenario must be a JSON object, not " + std::string(scenario.type_name()));
     }
@@ -71,7 +83,8 @@ json Resolve(json scenario, const fs::path& folder, const std::string& label, in
     fs::path base = extends.get<std::string>();
     if (base.is_relative()) base = folder / base;
     if (!base.has_extension()) base += ".json";
-    json merged = Resolve(ReadJsonFile(base), base.parent_path(), base.string(), depth + 1);
+    json merged = Resolve(builtin ? ReadBuiltinFile(base) : ReadJsonFile(base), base.parent_path(), base.string(),
+                          depth + 1, builtin);
     scenario.erase("extends");
     merged.merge_patch(scenario);
     return merged;
@@ -131,6 +144,15 @@ Scenario Scenario::Builtin(const fs::path& folder, const std::string& name) {
     if (!plain) throw std::runtime_error("no shipped scenario is called \"" + name + "\"");
     const fs::path file = folder / (name + ".json");
     std::error_code ec;
+    if (!fs::exists(folder, ec)) {
+        // A program without the folder beside it, such as a product
+        // executable on its own, uses the scenarios it was built with.
+        if (!platform::FindBuiltinFile(program_data::kScenariosFiles, name + ".json")) {
+            throw std::runtime_error("no shipped scenario is called \"" + name + "\"");
+        }
+        const std::string label = "the built-in scenario " + name;
+        return Checked(Resolve(ReadBuiltinFile(file), folder, label, 0, true), name, label);
+    }
     if (!fs::is_regular_file(file, ec)) throw std::runtime_error("no shipped scenario is called \"" + name + "\"");
     return Load(file.string());
 }

@@ -60,7 +60,8 @@ struct Scenario {
     static Scenario FromJson(nlohmann::json json, std::string name = "inline",
                              const std::filesystem::path& folder = {});
     // The shipped scenario of that name in `folder` ("default" -> default.json),
-    // the scenarios folder beside the program (kScenarioFolder).
+    // the scenarios folder beside the program (kScenarioFolder); when there
+    // is no such folder, the copy the program was built with.
     static Scenario Builtin(const std::filesystem::path& folder, const std::string& name);
 
     // The devices the scenario describes: one per entry of its "devices"

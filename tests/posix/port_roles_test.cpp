@@ -87,6 +87,15 @@ TEST(PortRoles, ShippedTableLoads) {
     ASSERT_TRUE(table) << error;
     EXPECT_FALSE(table->empty());
     EXPECT_FALSE(LoadPortRoleTable(files, std::filesystem::path(FIRMORA_PORT_TABLE_DIR) / "missing.table", error));
+
+    // A program with no ports folder beside it has the shipped table built in.
+    const auto builtin = LoadPortRoleTable(files, PortRoleTablePath("/nonexistent/firmora"), error);
+    ASSERT_TRUE(builtin) << error;
+    ASSERT_EQ(builtin->size(), table->size());
+    for (size_t i = 0; i < table->size(); ++i) {
+        EXPECT_EQ((*builtin)[i].role, (*table)[i].role);
+        EXPECT_EQ((*builtin)[i].productId, (*table)[i].productId);
+    }
 }
 
 // Values by (key, name), as the INI file keeps them (names without case).

@@ -195,6 +195,26 @@ TEST_F(NvTablesProductFolderTest, LoadsAllThreeLists) {
     EXPECT_EQ(tables->vendor.size(), preserve::kVendorNvTableSize);
 }
 
+// A program with no folder beside it (a product executable on its own) has
+// the shipped lists built in; a folder that is there is always read.
+TEST_F(NvTablesProductFolderTest, WithoutTheFolderTheBuiltInListsAreTheShippedOnes) {
+    std::string error;
+    const auto shipped = preserve::LoadProductNvTables(files, FIRMORA_NV_TABLE_DIR, error);
+    const auto builtin = preserve::LoadProductNvTables(files, folder.path() / "nowhere", error);
+    ASSERT_TRUE(shipped && builtin) << error;
+    for (const auto& [from, copy] : {std::pair{&shipped->defaults, &builtin->defaults},
+                                     std::pair{&shipped->lte, &builtin->lte},
+                                     std::pair{&shipped->vendor, &builtin->vendor}}) {
+        ASSERT_EQ(from->size(), copy->size());
+        for (size_t i = 0; i < from->size(); ++i) {
+            EXPECT_TRUE(Is((*copy)[i], (*from)[i].number, (*from)[i].name)) << i;
+        }
+    }
+
+    fs::remove(folder.path() / preserve::kLteNvTableFile);
+    EXPECT_FALSE(preserve::LoadProductNvTables(files, folder.path(), error));
+}
+
 TEST_F(NvTablesProductFolderTest, AnyMissingOrBrokenListFailsTheLoad) {
     std::string error;
     fs::remove(folder.path() / preserve::kVendorNvTableFile);

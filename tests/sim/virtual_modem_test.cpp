@@ -251,6 +251,19 @@ TEST_F(ScenarioFileTest, EveryShippedScenarioLoads) {
     EXPECT_GE(count, 6u);
 }
 
+// A program with no scenarios folder beside it has the shipped ones built
+// in, "extends" chains included.
+TEST_F(ScenarioFileTest, WithoutTheFolderTheBuiltInScenariosAreTheShippedOnes) {
+    const std::filesystem::path nowhere = folder.path() / "nowhere";
+    for (const auto& entry : std::filesystem::directory_iterator(FIRMORA_SCENARIO_DIR)) {
+        const std::string name = entry.path().stem().string();
+        EXPECT_EQ(Scenario::Builtin(nowhere, name).json, Scenario::Builtin(FIRMORA_SCENARIO_DIR, name).json) << name;
+    }
+    EXPECT_THROW(Scenario::Builtin(nowhere, "unknown"), std::runtime_error);
+    // A folder that is there is read, even when it lacks the scenario.
+    EXPECT_THROW(Scenario::Builtin(folder.path(), "default"), std::runtime_error);
+}
+
 TEST_F(ScenarioFileTest, MistakesAreReportedWithTheFileAndThePlace) {
     EXPECT_EQ(ErrorOf((folder.path() / "none.json").string()),
               "scenario file not found: " + (folder.path() / "none.json").string());

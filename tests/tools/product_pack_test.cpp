@@ -36,11 +36,12 @@ protected:
     void SetUp() override {
         WriteFile(package / "Config.ini", std::string(package::DefaultConfigText()));
         for (const char* file : {"sbl1.mbn", "tz.mbn", "rpm.mbn", "appsboot.mbn", "mdm9607sysfs.ubi", "NONHLOS.ubi",
-                                 "boot9607.img", "efs.mbn", "cdrom.ubi", "nprg9x15.hex", "partition.mbn",
+                                 "boot9607.img", "efs.mbn", "cdrom.ubi", "partition.mbn",
                                  "Swivlet.exe", "AdbWinApi.dll", "QMSL_MSVC10R.dll", "AdbWinUsbApi.dll",
                                  "Hexmorph.dll"}) {
             WriteFile(package / file, std::string("contents of ") + file);
         }
+        WriteFile(package / "nprg9x15.hex", ":0400000001020304F2\n:00000001FF\n");
         WriteFile(programs / "firmora", "\x7f" "ELF the program");
     }
     int Pack(std::vector<std::string> args) { return Main(args, programs, out, err); }
@@ -91,6 +92,46 @@ TEST_F(ProductPackTest, AnIncompletePackageIsRefusedWithEveryProblemAndNothingWr
     EXPECT_NE(err.str().find((package / "efs.mbn").string() + " is not a regular file"), std::string::npos);
     EXPECT_EQ(err.str().find("Hexmorph.dll"), std::string::npos);
     EXPECT_FALSE(fs::exists(product));
+}
+
+// The images are checked as start-up will check them once unpacked: what
+// start-up would refuse is refused with its words, and nothing is written,
+// not even the programmer's binary beside its HEX file.
+TEST_F(ProductPackTest, ImagesThatStartUpWouldRefuseAreRefusedWithItsMessage) {
+    const std::string refused = "would be refused at start-up; nothing was written:\n  ";
+    WriteFile(package / "partition.mbn", std::string(1024, 'p'));
+    EXPECT_EQ(Pack({"--from", package.string(), "--output", product.string()}), 1);
+    EXPECT_NE(err.str().find(refused + "Error:partition file " + (package / "partition.mbn").string() + " size error!\n"),
+              std::string::npos)
+        << err.str();
+
+    WriteFile(package / "partition.mbn", std::string(1023, 'p'));
+    fs::resize_file(package / "NONHLOS.ubi", 524'288'000);  // sparse: one byte over a plan file's bound
+    err.str("");
+    EXPECT_EQ(Pack({"--from", package.string(), "--output", product.string()}), 1);
+    EXPECT_NE(err.str().find(refused + "Error: File " + (package / "NONHLOS.ubi").string() + " size error!\n"),
+              std::string::npos)
+        << err.str();
+
+    fs::resize_file(package / "NONHLOS.ubi", 100);
+    WriteFile(package / "nprg9x15.hex", ":04000000010203040F\n:00000001FF\n");  // wrong checksum
+    err.str("");
+    EXPECT_EQ(Pack({"--from", package.string(), "--output", product.string()}), 1);
+    EXPECT_NE(err.str().find(refused + "switch hex to bin failed!\n  Error: BIN file  does not exist!\n"),
+              std::string::npos)
+        << err.str();
+    EXPECT_FALSE(fs::exists(product));
+    EXPECT_FALSE(fs::exists(package / "nprg9x15.BIN"));
+}
+
+// Only what the package carries is checked: a file the working folder will
+// not hold is not what start-up finds.
+TEST_F(ProductPackTest, FilesThePackageDoesNotCarryAreNotChecked) {
+    // Scanned after the carried partition.mbn, this one would replace it.
+    WriteFile(package / "zz" / "partition.mbn", std::string(5000, 'p'));
+
+    ASSERT_EQ(Pack({"--from", package.string() + "/", "--output", product.string()}), 0) << err.str();
+    EXPECT_FALSE(fs::exists(package / "nprg9x15.BIN"));
 }
 
 TEST_F(ProductPackTest, ConfigurationsThatCannotBeUnpackedAreRefused) {

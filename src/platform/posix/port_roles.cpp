@@ -3,6 +3,8 @@
 #include <array>
 
 #include "platform/data_lines.h"
+#include "platform/program_data.h"
+#include "program_data/ports.h"
 
 namespace firmora::platform {
 namespace {
@@ -158,6 +160,13 @@ std::optional<PortRoleTable> ParsePortRoleTable(std::string_view text, const std
 
 std::optional<PortRoleTable> LoadPortRoleTable(Files& files, const std::filesystem::path& file,
                                                std::string& error) {
+    // A program without the folder beside it, such as a product executable
+    // on its own, uses the table it was built with.
+    if (files.KindOf(file.parent_path()) == FileKind::Missing) {
+        if (const BuiltinFile* copy = FindBuiltinFile(program_data::kPortsFiles, file.filename().string())) {
+            return ParsePortRoleTable(copy->text, "the built-in " + file.filename().string(), error);
+        }
+    }
     const std::optional<std::string> content = ReadFileUpTo(files, file, kPortRoleFileMaxBytes, error);
     if (!content) return std::nullopt;
     return ParsePortRoleTable(*content, file.string(), error);

@@ -74,6 +74,8 @@ inline constexpr uint64_t kPortRoleFileMaxBytes = 256 * 1024;
 // same interface fails with `error` naming `fileName`, the line and the fault.
 std::optional<PortRoleTable> ParsePortRoleTable(std::string_view text, const std::string& fileName,
                                                 std::string& error);
+// The table in `file`; when its folder is missing, the copy of the shipped
+// table of that name the program was built with.
 std::optional<PortRoleTable> LoadPortRoleTable(Files& files, const std::filesystem::path& file,
                                                std::string& error);
 
