@@ -28,14 +28,6 @@ bool Busy(const BusyPorts& ports, int number) {
 
 }  // namespace
 
-bool IsJapaneseProduct(int projectIndex) {
-    return projectIndex == package::kProjectDO78_21 || projectIndex == package::kProjectDI79_21;
-}
-
-std::string JapaneseToolCaption(int projectIndex) {
-    return projectIndex == package::kProjectDI79_21 ? "KQ004TR Software Update Tool" : "Koriant Software Update Tool";
-}
-
 Validation ValidateRun(const ValidationInput& in) {
     const package::DownloadOptions& o = in.options;
     const bool japanese = IsJapaneseProduct(o.ProjectIndex);

@@ -9,6 +9,7 @@
 
 #include "app/window_controls.h"
 #include "package/download_options.h"
+#include "package/project_table.h"
 
 namespace firmora::app {
 
@@ -49,9 +50,7 @@ struct Validation {
 
 Validation ValidateRun(const ValidationInput& input);
 
-// The captions of the tool of the two Japanese products, and whether a
-// project is one of them.
-bool IsJapaneseProduct(int projectIndex);
-std::string JapaneseToolCaption(int projectIndex);
+using package::IsJapaneseProduct;
+using package::JapaneseToolCaption;
 
 }  // namespace firmora::app

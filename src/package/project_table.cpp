@@ -80,4 +80,12 @@ bool IsPhoneTypeProject(int index) {
     return index == kProjectZP730 || index == kProjectZP800 || index == kProjectZP700;
 }
 
+bool IsJapaneseProduct(int projectIndex) {
+    return projectIndex == kProjectDO78_21 || projectIndex == kProjectDI79_21;
+}
+
+std::string JapaneseToolCaption(int projectIndex) {
+    return projectIndex == kProjectDI79_21 ? "KQ004TR Software Update Tool" : "Koriant Software Update Tool";
+}
+
 }  // namespace firmora::package

@@ -3,6 +3,7 @@
 // code; the tool works with the code's small index, on which many places
 // switch behaviour.
 
+#include <string>
 #include <string_view>
 
 namespace firmora::package {
@@ -47,5 +48,10 @@ std::string_view ProjectCodeAt(int index);
 
 // Phone-type products cannot take the PC-suite image.
 bool IsPhoneTypeProject(int index);
+
+// The two products whose window is in Japanese, and the name of each one's
+// tool (the caption of its messages and the title of its confirmation box).
+bool IsJapaneseProduct(int projectIndex);
+std::string JapaneseToolCaption(int projectIndex);
 
 }  // namespace firmora::package
