@@ -4,8 +4,6 @@
 
 namespace firmora::app {
 
-Font JapaneseFont() { return Font{.name = "MS PGothic", .size = 11, .japaneseCharset = true}; }
-
 std::string Selector::Text() const {
     if (itemIndex < 0 || static_cast<size_t>(itemIndex) >= items.size()) return {};
     return items[static_cast<size_t>(itemIndex)];

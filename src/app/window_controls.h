@@ -5,63 +5,21 @@
 // draws; a front end renders the values after each handler.
 
 #include <string>
-#include <utility>
 #include <vector>
+
+#include "windows/controls.h"
 
 namespace firmora::app {
 
-enum class Colour { Default, Black, Red, Green };
-
-struct Font {
-    std::string name = "MS Sans Serif";
-    int size = 11;                 // character height in pixels
-    bool japaneseCharset = false;  // the Shift-JIS character set
-    bool operator==(const Font&) const = default;
-};
-
-// The Japanese font of the status line and of the texts of the Japanese window.
-Font JapaneseFont();
-
-struct Position {
-    int left = 0;
-    int top = 0;
-    bool operator==(const Position&) const = default;
-};
-
-struct Control {
-    std::string text;
-    Font font;
-    Colour colour = Colour::Default;
-    bool visible = true;
-    bool enabled = true;
-    // For a picture button (four stacked pictures, one shown at a time):
-    // 0 normal, 1 pressed, 2 hovered, 3 disabled.
-    int pictureIndex = 0;
-    Position position;
-    // The progress gauges: maximum and position.
-    int maximum = 100;
-    int progress = 0;
-    bool handCursor = false;
-    std::string hint;
-};
-
-// Controls that start hidden, disabled, or with a text.
-inline Control Hidden() {
-    Control c;
-    c.visible = false;
-    return c;
-}
-inline Control Disabled() {
-    Control c;
-    c.enabled = false;
-    return c;
-}
-inline Control Texted(std::string text, bool visible = true) {
-    Control c;
-    c.text = std::move(text);
-    c.visible = visible;
-    return c;
-}
+// The control types live with the secondary windows, which share them.
+using windows::Colour;
+using windows::Control;
+using windows::Disabled;
+using windows::Font;
+using windows::Hidden;
+using windows::JapaneseFont;
+using windows::Position;
+using windows::Texted;
 
 // A port selector: its entries ("COM" plus a number) and the selected one.
 struct Selector {
