@@ -11,41 +11,19 @@
 #include "cli/command.h"
 #include "cli/console_progress.h"
 #include "cli/device_fleet.h"
+#include "cli/embedded_target.h"
 #include "cli/stop_on_interrupt.h"
 #include "cli/window_front_end.h"
 #include "core/reporter.h"
 #include "package/options_json.h"
 #include "platform/posix/console_dialogs.h"
 #include "platform/posix/posix_console.h"
-#include "platform/posix/posix_files.h"
-#include "platform/posix/posix_paths.h"
-#include "platform/posix/posix_processes.h"
 #include "platform/posix/system_clock.h"
-#include "platform/posix/zip_resource_bundle.h"
 
 namespace firmora::cli {
 namespace {
 
 namespace fs = std::filesystem;
-
-// The target's programs (the virtual modem's, when simulated) with this
-// machine's named locks: a second firmora, simulated or not, is refused
-// while one runs, as both would use the same working folder.
-class MachineLockedProcesses final : public platform::Processes {
-public:
-    MachineLockedProcesses(platform::Processes& programs, platform::Processes& locks)
-        : programs_(programs), locks_(locks) {}
-    bool StartHidden(const fs::path& program) override { return programs_.StartHidden(program); }
-    std::vector<platform::ProcessInfo> List() override { return programs_.List(); }
-    bool Terminate(uint32_t processId) override { return programs_.Terminate(processId); }
-    std::unique_ptr<platform::NamedLock> CreateNamedLock(const std::string& name, bool& alreadyExisted) override {
-        return locks_.CreateNamedLock(name, alreadyExisted);
-    }
-
-private:
-    platform::Processes& programs_;
-    platform::Processes& locks_;
-};
 
 // The trace lines of the port scans and the readiness loop (printed with --verbose).
 class ProgressTrace final : public core::LineLog {
@@ -74,23 +52,18 @@ void PrintOutcome(const DeviceOutcome& device, std::ostream& out) {
 int RunEmbeddedPackage(const RunOptions& options, const fs::path& backupRoot,
                        const preserve::ProductNvTables& tables, std::ostream& out, std::ostream& err) {
     std::string problem;
-    const std::unique_ptr<platform::ResourceBundle> bundle = platform::OpenProgramBundle(problem);
-    if (!bundle) {
-        err << "firmora run: this program carries no package (" << package::EscapeVisible(problem)
-            << "): name a package's Config.ini with --config\n";
-        return kExitFailure;
-    }
     int platformExit = kExitFailure;
-    const std::unique_ptr<RunPlatform> target = RunPlatform::Open(options, problem, platformExit);
-    if (!target) {
-        err << "firmora run: " << problem << '\n';
+    const std::unique_ptr<EmbeddedTarget> embedded = EmbeddedTarget::Open(options, problem, platformExit);
+    if (!embedded) {
+        err << "firmora run: " << problem
+            << (platformExit == kExitFailure && problem.starts_with("this program carries no package")
+                    ? ": name a package's Config.ini with --config"
+                    : "")
+            << '\n';
         return platformExit;
     }
-
-    platform::PosixFiles files;
-    platform::PosixPaths paths;
-    platform::PosixProcesses machineLocks(paths.TempFolder());
-    MachineLockedProcesses processes(target->processes(), machineLocks);
+    RunPlatform* const target = &embedded->target();
+    platform::Paths& paths = embedded->paths();
     platform::ConsoleDialogs consoleBoxes(err);
     RememberedBoxes dialogs(consoleBoxes);
     const platform::PosixConsole console;
@@ -109,19 +82,17 @@ int RunEmbeddedPackage(const RunOptions& options, const fs::path& backupRoot,
     if (options.all) {
         fanOut.emplace(target->devices());
         fleet.emplace(DeviceFleet::Services{*fanOut, target->serialPorts(), target->clock(), dialogs, paths,
-                                            [&target](const platform::ComPortInterface& port) {
+                                            [target](const platform::ComPortInterface& port) {
                                                 return target->DeviceKeyOf(port);
                                             },
-                                            [&target](const std::string& diag, std::string& why) {
+                                            [target](const std::string& diag, std::string& why) {
                                                 return target->KeepModemManagerAway(diag, why);
                                             }},
                       progress, stopRequested);
     }
     platform::DeviceEnumerator& devices = fanOut ? static_cast<platform::DeviceEnumerator&>(*fanOut) : target->devices();
-    app::FlashApplication application(
-        app::ApplicationServices{target->clock(), target->serialPorts(), devices, target->usbBulk(), processes,
-                                 dialogs, target->settings(), files, paths, *bundle, tables, trace},
-        app::ApplicationSettings{.backupRoot = backupRoot});
+    app::FlashApplication application(embedded->Services(dialogs, tables, trace, &devices),
+                                      app::ApplicationSettings{.backupRoot = backupRoot});
     WindowFrontEnd frontEnd(application, target->clock(), realClock, progress, out);
 
     FrontEndSettings settings;
@@ -132,7 +103,7 @@ int RunEmbeddedPackage(const RunOptions& options, const fs::path& backupRoot,
     settings.boxes = &dialogs;
     // ModemManager must leave the modem alone from the first command of the
     // run on; the readiness loop's probes came before it and are harmless.
-    settings.beforeRun = [&target](const std::string& diagSelector, std::string& why) {
+    settings.beforeRun = [target](const std::string& diagSelector, std::string& why) {
         return target->KeepModemManagerAway(diagSelector, why);
     };
 

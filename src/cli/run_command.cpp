@@ -87,59 +87,6 @@ std::optional<double> ParsePositive(const std::string& text) {
     return value;
 }
 
-// Empty when the arguments are fine, else the problem.
-std::string ParseArgs(const CommandArgs& args, RunOptions& o) {
-    for (size_t i = 0; i < args.size(); ++i) {
-        const std::string& arg = args[i];
-        std::string value;
-        if (arg == "--help" || arg == "-h") {
-            o.help = true;
-        } else if (arg == "--verbose" || arg == "-v") {
-            o.verbose = true;
-        } else if (IsOption(arg, "--config")) {
-            if (!TakeValue(args, i, "--config", value)) return "option --config needs a file";
-            o.config = value;
-        } else if (IsOption(arg, "--backup-root")) {
-            if (!TakeValue(args, i, "--backup-root", value)) return "option --backup-root needs a folder";
-            o.backupRoot = value;
-        } else if (arg == "--reupdate") {
-            o.reupdate = true;
-        } else if (arg == "--all") {
-            o.all = true;
-        } else if (IsOption(arg, "--wait")) {
-            if (!TakeValue(args, i, "--wait", value)) return "option --wait needs a number of seconds";
-            o.waitSeconds = ParsePositive(value);
-            if (!o.waitSeconds) return "--wait takes a positive number of seconds, not: " + value;
-        } else if (IsOption(arg, "--time-scale")) {
-            if (!TakeValue(args, i, "--time-scale", value)) return "option --time-scale needs a number";
-            o.timeScale = ParsePositive(value);
-            if (!o.timeScale) return "--time-scale takes a positive number, not: " + value;
-        } else if (std::string problem; TakeSimulate(arg, o.scenario, problem)) {
-            if (!problem.empty()) return problem;
-        } else if (const char* port = PortOptionOf(arg)) {
-            if (!TakeValue(args, i, port, value)) return "option " + std::string(port) + " needs a port";
-            o.ports[port] = value;
-        } else if (arg.starts_with("-")) {
-            return "unknown option: " + arg;
-        } else {
-            return "unexpected argument: " + arg;
-        }
-    }
-    if (o.help) return {};
-    if (o.config && (o.reupdate || o.all || o.waitSeconds)) {
-        return "--reupdate, --all and --wait run the package this program carries: they go without --config";
-    }
-    if (o.reupdate && o.all) return "--reupdate and --all exclude each other";
-    if (o.all && !o.ports.empty()) return "--all finds every modem itself: it goes without the ports";
-    const bool diag = o.ports.contains("--diag");
-    const bool at = o.ports.contains("--at");
-    if (diag != at) return "--diag and --at go together";
-    if (!diag && !o.ports.empty()) return "--app and --fastboot go with --diag and --at";
-    if (o.scenario && !o.ports.empty()) return "the ports and --simulate exclude each other";
-    // The virtual modem runs on virtual time, which takes no real time at all.
-    if (o.scenario && o.timeScale) return "--time-scale and --simulate exclude each other";
-    return {};
-}
 
 // The view of the run: the console, and the first failure line kept for the
 // closing message.
@@ -172,33 +119,6 @@ private:
 
 int PortNumberOf(const std::string& selector) { return platform::ParseComName(selector).value_or(0); }
 
-std::optional<preserve::ProductNvTables> LoadTables(platform::Files& files, platform::Paths& paths,
-                                                    std::ostream& err) {
-    std::string problem;
-    std::optional<preserve::ProductNvTables> tables =
-        preserve::LoadProductNvTables(files, paths.ProgramFolder() / preserve::kNvTableFolder, problem);
-    if (!tables) err << "firmora run: the NV item lists cannot be used: " << problem << '\n';
-    return tables;
-}
-
-// The root of the device backup folders, made; empty after the reason was
-// printed. The modem's data must outlive a failed run, so they never go to
-// the temporary folder.
-fs::path PrepareBackupRoot(const RunOptions& o, std::ostream& err) {
-    std::error_code ec;
-    const fs::path backupRoot = o.backupRoot ? fs::absolute(*o.backupRoot, ec) : DefaultBackupRoot();
-    if (backupRoot.empty()) {
-        err << "firmora run: no folder for the modem's data is known (no home folder): name one with --backup-root\n";
-        return {};
-    }
-    fs::create_directories(backupRoot, ec);
-    if (ec) {
-        err << "firmora run: cannot make the backup folder " << package::EscapeVisible(backupRoot.string()) << ": "
-            << ec.message() << '\n';
-        return {};
-    }
-    return backupRoot;
-}
 
 // The package of a Config.ini on disk, on one TCommsThread of our own.
 int RunWithConfig(const RunOptions& o, std::ostream& out, std::ostream& err) {
@@ -220,9 +140,9 @@ int RunWithConfig(const RunOptions& o, std::ostream& out, std::ostream& err) {
     platform::PosixFiles files;
     platform::PosixPaths paths;
     std::string problem;
-    const std::optional<preserve::ProductNvTables> tables = LoadTables(files, paths, err);
+    const std::optional<preserve::ProductNvTables> tables = LoadTables(files, paths, err, "firmora run");
     if (!tables) return kExitFailure;
-    const fs::path backupRoot = PrepareBackupRoot(o, err);
+    const fs::path backupRoot = PrepareBackupRoot(o, err, "firmora run");
     if (backupRoot.empty()) return kExitFailure;
 
     int platformExit = kExitFailure;
@@ -329,6 +249,84 @@ int RunWithConfig(const RunOptions& o, std::ostream& out, std::ostream& err) {
 
 }  // namespace
 
+std::string ParseRunArguments(const CommandArgs& args, RunOptions& o) {
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        std::string value;
+        if (arg == "--help" || arg == "-h") {
+            o.help = true;
+        } else if (arg == "--verbose" || arg == "-v") {
+            o.verbose = true;
+        } else if (IsOption(arg, "--config")) {
+            if (!TakeValue(args, i, "--config", value)) return "option --config needs a file";
+            o.config = value;
+        } else if (IsOption(arg, "--backup-root")) {
+            if (!TakeValue(args, i, "--backup-root", value)) return "option --backup-root needs a folder";
+            o.backupRoot = value;
+        } else if (arg == "--reupdate") {
+            o.reupdate = true;
+        } else if (arg == "--all") {
+            o.all = true;
+        } else if (IsOption(arg, "--wait")) {
+            if (!TakeValue(args, i, "--wait", value)) return "option --wait needs a number of seconds";
+            o.waitSeconds = ParsePositive(value);
+            if (!o.waitSeconds) return "--wait takes a positive number of seconds, not: " + value;
+        } else if (IsOption(arg, "--time-scale")) {
+            if (!TakeValue(args, i, "--time-scale", value)) return "option --time-scale needs a number";
+            o.timeScale = ParsePositive(value);
+            if (!o.timeScale) return "--time-scale takes a positive number, not: " + value;
+        } else if (std::string problem; TakeSimulate(arg, o.scenario, problem)) {
+            if (!problem.empty()) return problem;
+        } else if (const char* port = PortOptionOf(arg)) {
+            if (!TakeValue(args, i, port, value)) return "option " + std::string(port) + " needs a port";
+            o.ports[port] = value;
+        } else if (arg.starts_with("-")) {
+            return "unknown option: " + arg;
+        } else {
+            return "unexpected argument: " + arg;
+        }
+    }
+    if (o.help) return {};
+    if (o.config && (o.reupdate || o.all || o.waitSeconds)) {
+        return "--reupdate, --all and --wait run the package this program carries: they go without --config";
+    }
+    if (o.reupdate && o.all) return "--reupdate and --all exclude each other";
+    if (o.all && !o.ports.empty()) return "--all finds every modem itself: it goes without the ports";
+    const bool diag = o.ports.contains("--diag");
+    const bool at = o.ports.contains("--at");
+    if (diag != at) return "--diag and --at go together";
+    if (!diag && !o.ports.empty()) return "--app and --fastboot go with --diag and --at";
+    if (o.scenario && !o.ports.empty()) return "the ports and --simulate exclude each other";
+    // The virtual modem runs on virtual time, which takes no real time at all.
+    if (o.scenario && o.timeScale) return "--time-scale and --simulate exclude each other";
+    return {};
+}
+
+std::optional<preserve::ProductNvTables> LoadTables(platform::Files& files, platform::Paths& paths,
+                                                    std::ostream& err, const char* program) {
+    std::string problem;
+    std::optional<preserve::ProductNvTables> tables =
+        preserve::LoadProductNvTables(files, paths.ProgramFolder() / preserve::kNvTableFolder, problem);
+    if (!tables) err << program << ": the NV item lists cannot be used: " << problem << '\n';
+    return tables;
+}
+
+fs::path PrepareBackupRoot(const RunOptions& o, std::ostream& err, const char* program) {
+    std::error_code ec;
+    const fs::path backupRoot = o.backupRoot ? fs::absolute(*o.backupRoot, ec) : DefaultBackupRoot();
+    if (backupRoot.empty()) {
+        err << program << ": no folder for the modem's data is known (no home folder): name one with --backup-root\n";
+        return {};
+    }
+    fs::create_directories(backupRoot, ec);
+    if (ec) {
+        err << program << ": cannot make the backup folder " << package::EscapeVisible(backupRoot.string()) << ": "
+            << ec.message() << '\n';
+        return {};
+    }
+    return backupRoot;
+}
+
 const Command kRunCommand = {
     "run",
     "[--simulate[=SCENARIO] | --diag PORT --at PORT [--app PORT] [--fastboot PATH]]\n"
@@ -339,7 +337,7 @@ const Command kRunCommand = {
 
 int RunUpdate(const CommandArgs& args, std::ostream& out, std::ostream& err) {
     RunOptions o;
-    if (const std::string problem = ParseArgs(args, o); !problem.empty()) return UsageError(err, problem);
+    if (const std::string problem = ParseRunArguments(args, o); !problem.empty()) return UsageError(err, problem);
     if (o.help) {
         out << kUsage;
         return kExitOk;
@@ -348,9 +346,9 @@ int RunUpdate(const CommandArgs& args, std::ostream& out, std::ostream& err) {
 
     platform::PosixFiles files;
     platform::PosixPaths paths;
-    const std::optional<preserve::ProductNvTables> tables = LoadTables(files, paths, err);
+    const std::optional<preserve::ProductNvTables> tables = LoadTables(files, paths, err, "firmora run");
     if (!tables) return kExitFailure;
-    const fs::path backupRoot = PrepareBackupRoot(o, err);
+    const fs::path backupRoot = PrepareBackupRoot(o, err, "firmora run");
     if (backupRoot.empty()) return kExitFailure;
     return RunEmbeddedPackage(o, backupRoot, *tables, out, err);
 }
