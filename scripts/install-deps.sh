@@ -10,6 +10,8 @@ packages=(
   # cpack -G DEB: dpkg-shlibdeps (dpkg-dev) and file find the libraries the programs link
   dpkg-dev file gzip
   libsystemd-dev libudev-dev python3-dbus python3-dbusmock dbus-daemon umockdev libumockdev-dev
+  # firmora-gui: Qt 6 Widgets, and a font that writes Japanese
+  qt6-base-dev fonts-noto-cjk
 )
 missing=()
 for p in "${packages[@]}"; do

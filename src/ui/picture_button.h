@@ -1,0 +1,39 @@
+#pragma once
+// A picture button: four pictures of one button, one shown at a time
+// (0 normal, 1 pressed, 2 hovered, 3 disabled), drawn here rather than read
+// from files. Hover shows 2 while enabled, a press 1, the release inside the
+// button clicks it; a disabled button shows 3 and takes no clicks.
+
+#include <QWidget>
+
+namespace firmora::ui {
+
+class PictureButton final : public QWidget {
+    Q_OBJECT
+public:
+    enum Picture { Normal = 0, Pressed = 1, Hovered = 2, Unavailable = 3 };
+
+    PictureButton(const QString& text, QWidget* parent);
+    int picture() const { return picture_; }
+    QString text() const { return text_; }
+    void setText(const QString& text);
+
+Q_SIGNALS:
+    void clicked();
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void enterEvent(QEnterEvent* event) override;
+    void leaveEvent(QEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void changeEvent(QEvent* event) override;
+
+private:
+    void Show(int picture);
+
+    QString text_;
+    int picture_ = Normal;
+};
+
+}  // namespace firmora::ui
