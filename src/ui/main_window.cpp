@@ -92,6 +92,11 @@ MainWindow::MainWindow(app::FlashApplication& application, QWidget* parent)
     timer1_.setInterval(kStartTimerMs);
 
     application_.onReadiness = [this](const package::ReadinessDecision&) { Render(); };
+    // The form decided to close (a confirmed Finish): it has stopped its
+    // workers already, so the close below asks nothing more.
+    application_.form().onCloseRequested = [this] {
+        QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
+    };
     // Posts from the workers' threads: a drain is queued on this thread.
     application_.form().queue().onPosted = [this] {
         QMetaObject::invokeMethod(this, &MainWindow::Drain, Qt::QueuedConnection);
@@ -107,7 +112,10 @@ void MainWindow::PutAway() {
     timer1_.stop();
     // Waits for every worker; none posts afterwards, so the wake-up can go.
     application_.Destroy();
-    if (application_.HasForm()) application_.form().queue().onPosted = nullptr;
+    if (application_.HasForm()) {
+        application_.form().queue().onPosted = nullptr;
+        application_.form().onCloseRequested = nullptr;
+    }
     application_.onReadiness = nullptr;
 }
 
@@ -140,6 +148,9 @@ void MainWindow::Render() {
     Apply(*next_, c.Label21);
     if (c.Timer1.enabled && !timer1_.isActive()) timer1_.start();
     if (!c.Timer1.enabled) timer1_.stop();
+    // Start-up's timer found no device, or Start's device check failed: the
+    // box has been shown, the program ends.
+    if (application_.Ending() && !putAway_) QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
 }
 
 void MainWindow::Next() {
@@ -149,8 +160,9 @@ void MainWindow::Next() {
 }
 
 void MainWindow::Finish() {
+    // Asks during a run; a confirmed close comes back through onCloseRequested.
     application_.form().FinishButtonClick();
-    close();
+    Render();
 }
 
 void MainWindow::paintEvent(QPaintEvent*) {

@@ -67,6 +67,70 @@ TEST_F(Window, NextRunsTheUpdateToThePassPageOnTheGuiThread) {
     EXPECT_FALSE(window->drainedOffThread()) << "a drain ran on a worker's thread";
 }
 
+TEST_F(Window, AFailedRunEndsOnTheFailurePage) {
+    Make(nlohmann::json::object(), "no-return");
+    ASSERT_TRUE(app->Create());
+    window = std::make_unique<MainWindow>(*app);
+    window->show();
+    ASSERT_TRUE(Until([this] { return app->LastReadiness() && app->LastReadiness()->ready; }));
+    QTest::mouseClick(&window->nextButton(), Qt::LeftButton);
+    ASSERT_TRUE(app->form().SlotOccupied(0)) << "the run did not start";
+    ASSERT_TRUE(Until([this] { return !app->form().AnySlotOccupied(); }));
+    EXPECT_EQ(window->heading().text(), "Update Failure");
+    EXPECT_FALSE(window->line1().isVisible());
+    EXPECT_EQ(window->line2().text(), QString::fromUtf8("アップデートに失敗しました"));
+    EXPECT_TRUE(window->finishButton().isVisible());
+}
+
+// Closing during a run asks; declined, the window and the run go on; once
+// the run has ended the window closes without a question.
+TEST_F(Window, ClosingDuringARunAsksAndCanBeDeclined) {
+    Open();
+    ASSERT_TRUE(Until([this] { return app->LastReadiness() && app->LastReadiness()->ready; }));
+    QTest::mouseClick(&window->nextButton(), Qt::LeftButton);
+    ASSERT_TRUE(app->form().AnySlotOccupied());  // its end is handled only by a drain on this thread
+    dialogs.QueueAnswer(platform::DialogAnswer::Cancel);
+    const size_t boxesBefore = dialogs.shown().size();
+    EXPECT_FALSE(window->close());
+    ASSERT_EQ(dialogs.shown().size(), boxesBefore + 1);
+    EXPECT_EQ(dialogs.shown().back().caption, "警告");
+    EXPECT_TRUE(window->isVisible());
+
+    ASSERT_TRUE(Until([this] { return !app->form().AnySlotOccupied(); }));
+    EXPECT_EQ(window->heading().text(), "Update Completed");
+    EXPECT_TRUE(window->close());
+    EXPECT_EQ(dialogs.shown().size(), boxesBefore + 1);
+    EXPECT_FALSE(window->isVisible());
+}
+
+TEST_F(Window, AConfirmedCloseDuringARunWaitsForTheWorker) {
+    Open();
+    ASSERT_TRUE(Until([this] { return app->LastReadiness() && app->LastReadiness()->ready; }));
+    QTest::mouseClick(&window->nextButton(), Qt::LeftButton);
+    ASSERT_TRUE(app->form().AnySlotOccupied());
+    dialogs.QueueAnswer(platform::DialogAnswer::Ok);
+    EXPECT_TRUE(window->close());
+    EXPECT_EQ(app->form().Worker(0), nullptr) << "the worker outlived the window's close";
+    QTest::qWait(50);  // drains queued before the close find the application put away
+}
+
+// Finish during a run (the compact products show it) asks once; declined,
+// nothing closes.
+TEST_F(Window, FinishDuringARunAsksOnceAndDeclinedKeepsTheWindow) {
+    Open();
+    ASSERT_TRUE(Until([this] { return app->LastReadiness() && app->LastReadiness()->ready; }));
+    QTest::mouseClick(&window->nextButton(), Qt::LeftButton);
+    ASSERT_TRUE(app->form().AnySlotOccupied());
+    app->form().controls().Label16.visible = true;
+    window->Render();
+    dialogs.QueueAnswer(platform::DialogAnswer::Cancel);
+    const size_t boxesBefore = dialogs.shown().size();
+    QTest::mouseClick(&window->finishButton(), Qt::LeftButton);
+    QTest::qWait(20);
+    EXPECT_EQ(dialogs.shown().size(), boxesBefore + 1);
+    EXPECT_TRUE(window->isVisible());
+}
+
 TEST_F(Window, DraggingMovesTheWindowByTheMousesWay) {
     Open();
     window->move(100, 100);
