@@ -25,11 +25,8 @@ constexpr const char* kWorkingFolderName = "TempFiles";
 constexpr const char* kSecondFolderName = "TempFiles2";
 constexpr const char* kBackupFolderName = "Backup";
 constexpr const char* kConfigFileName = "Config.ini";
-constexpr const char* kWarning = "Warning";
 constexpr const char* kWelcome = "Welcome to Firmora_QCOMM!!";
 constexpr uint32_t kPauseAfterFoldersMs = 100;
-// Held while an instance works in TempFiles (the command line's runs take it too).
-constexpr const char* kWorkingFolderLock = "firmora-TempFiles";
 
 // The companion programs' locks; the installer's is only tested once they are free.
 constexpr const char* kCompanionLock = "Mutex_KX_0_Modem";
@@ -156,7 +153,7 @@ bool FlashApplication::Create() {
 
 bool FlashApplication::MakeFolders() {
     tempFolder_ = services_.paths.TempFolder();
-    if (tempFolder_.empty()) return End(kWarning, "Could not get dir path");
+    if (tempFolder_.empty()) return End(package::kWarningCaption, "Could not get dir path");
     // A second instance must neither overwrite the files the first one is
     // writing to a device nor remove them when it ends: it is refused
     // before it touches the folder.
@@ -164,7 +161,7 @@ bool FlashApplication::MakeFolders() {
     folderLock_ = services_.processes.CreateNamedLock(kWorkingFolderLock, held);
     if (held) {
         folderLock_.reset();
-        return End(kWarning, kAlreadyRunning);
+        return End(package::kWarningCaption, kAlreadyRunning);
     }
     workingFolder_ = tempFolder_ / kWorkingFolderName;
     backupFolder_ = settings_.backupRoot.empty() ? tempFolder_ / kBackupFolderName / BackupDate(services_.clock.Now())
@@ -184,7 +181,7 @@ bool FlashApplication::MakeFolder(const fs::path& folder, bool fresh) {
     if (fresh) RemoveWorkingFolder(folder);
     fs::create_directories(folder, ec);
     if (services_.files.KindOf(folder) != platform::FileKind::Folder) {
-        return End(kWarning, "Could not create folder!" + folder.string());
+        return End(package::kWarningCaption, "Could not create folder!" + folder.string());
     }
     return true;
 }
@@ -337,7 +334,7 @@ bool FlashApplication::ProjectStart() {
     if (!taken) taken = TakeLocks({kInstallerLock});
     if (taken) {
         return IsJapaneseProduct(project) ? End(JapaneseToolCaption(project), kJapaneseAlreadyRunning)
-                                          : End(kWarning, kAlreadyRunning);
+                                          : End(package::kWarningCaption, kAlreadyRunning);
     }
     showNormalTitle();
     return true;
@@ -394,7 +391,7 @@ DeviceChecks FlashApplication::MakeDeviceChecks() {
         const package::BoardTypeResult result =
             package::CheckBoardType(options_, secondOptions_.Name, parts_->interrogation.Readings().BoardType);
         if (!result.pass) {
-            services_.dialogs.ShowMessage(kWarning, result.message, platform::DialogButtons::Ok,
+            services_.dialogs.ShowMessage(package::kWarningCaption, result.message, platform::DialogButtons::Ok,
                                           platform::DialogIcon::Warning);
             return false;
         }

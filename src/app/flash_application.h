@@ -29,6 +29,10 @@
 
 namespace firmora::app {
 
+// Held while an instance works in TempFiles; every program that uses the
+// folder (the window's start-up, the command line's runs) takes this one lock.
+inline constexpr const char* kWorkingFolderLock = "firmora-TempFiles";
+
 // The seams the application runs over; all outlive it.
 struct ApplicationServices {
     platform::Clock& clock;

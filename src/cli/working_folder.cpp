@@ -2,6 +2,7 @@
 
 #include <system_error>
 
+#include "app/flash_application.h"
 #include "modeswitch/package_programs.h"
 
 namespace firmora::cli {
@@ -15,8 +16,6 @@ const std::array<HelperProgram, 3> kHelperPrograms = {{
 }};
 
 namespace {
-
-constexpr const char* kWorkingFolderLock = "firmora-TempFiles";
 
 // Copies `from` when it is a regular file (through links); false with the
 // reason when it is one and cannot be copied. Anything else is passed over.
@@ -41,7 +40,7 @@ std::unique_ptr<WorkingFolder> WorkingFolder::Prepare(platform::Processes& proce
     }
     const fs::path path = tempFolder / kWorkingFolderName;
     bool taken = false;
-    std::unique_ptr<platform::NamedLock> lock = processes.CreateNamedLock(kWorkingFolderLock, taken);
+    std::unique_ptr<platform::NamedLock> lock = processes.CreateNamedLock(app::kWorkingFolderLock, taken);
     if (!lock || taken) {
         problem = taken ? "another firmora run is using the working folder " + path.string() + "; let it end first"
                         : "cannot lock the working folder " + path.string();

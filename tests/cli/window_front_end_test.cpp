@@ -77,6 +77,19 @@ protected:
         return frontEnd.Run(settings, stopRequested);
     }
 
+    // firmora run --all: one worker per modem, each over its own view of the machine.
+    FrontEndResult RunAll() {
+        ChangeFanOut machine(simulation->devices());
+        const auto keyOf = [](const platform::ComPortInterface& port) {
+            return InstanceOfInterfacePath(port.devicePath);
+        };
+        DeviceFleet fleet({machine, simulation->serialPorts(), simulation->clock(), dialogs, paths, keyOf, nullptr},
+                          *progress, stopRequested);
+        FrontEndSettings settings;
+        settings.fleet = &fleet;
+        return Run(settings, &machine);
+    }
+
     // The demo package with one line of its Config.ini changed.
     void CarryConfigWith(const std::string& line, const std::string& replacement) {
         std::ifstream in(platform::PosixPaths().ProgramFolder() / "demo-package" / "Config.ini", std::ios::binary);
@@ -237,14 +250,7 @@ TEST_F(FrontEnd, TwoModemsWithoutAllAreRefusedWithTheReason) {
 // folder and run log, and the boot loader of each gets its own images.
 TEST_F(FrontEnd, AllUpdatesEveryModemAtOnce) {
     Open("two-devices");
-    ChangeFanOut machine(simulation->devices());
-    DeviceFleet fleet({machine, simulation->serialPorts(), simulation->clock(), dialogs, paths,
-                       [](const platform::ComPortInterface& port) { return InstanceOfInterfacePath(port.devicePath); },
-                       nullptr},
-                      *progress, stopRequested);
-    FrontEndSettings settings;
-    settings.fleet = &fleet;
-    const FrontEndResult result = Run(settings, &machine);
+    const FrontEndResult result = RunAll();
     EXPECT_EQ(result.exitCode, kExitOk) << result.failure << "\n" << out.str();
     ASSERT_EQ(result.devices.size(), 2U);
     EXPECT_EQ(result.devices[0].name, "device 1 (COM5, COM7)");
@@ -282,14 +288,7 @@ TEST_F(FrontEnd, AllLeavesAModemThePackageDoesNotFitAlone) {
     json["devices"][0]["identity"]["softwareVersion"] = "XB20_11.LTE.VQA0012.v2.0.2";
     Open(sim::Scenario::FromJson(std::move(json), "two-models"));
     CarryConfigWith("Version = v2.0.2", "Version = MDM9x15.LTE.VQA0012.v2.0.2\r\nbCheckProjectCode = 1");
-    ChangeFanOut machine(simulation->devices());
-    DeviceFleet fleet({machine, simulation->serialPorts(), simulation->clock(), dialogs, paths,
-                       [](const platform::ComPortInterface& port) { return InstanceOfInterfacePath(port.devicePath); },
-                       nullptr},
-                      *progress, stopRequested);
-    FrontEndSettings settings;
-    settings.fleet = &fleet;
-    const FrontEndResult result = Run(settings, &machine);
+    const FrontEndResult result = RunAll();
     EXPECT_EQ(result.exitCode, kExitFailure) << out.str();
     ASSERT_EQ(result.devices.size(), 2U) << result.failure << "\n" << out.str();
     EXPECT_FALSE(result.devices[0].launched);
@@ -306,14 +305,7 @@ TEST_F(FrontEnd, AllLeavesAModemThePackageDoesNotFitAlone) {
 TEST_F(FrontEnd, AllRefusesAPackageWhoseStartChecksTheModem) {
     Open("two-devices");
     CarryConfigWith("Project = MDM9x15", "Project = ZO71_11");
-    ChangeFanOut machine(simulation->devices());
-    DeviceFleet fleet({machine, simulation->serialPorts(), simulation->clock(), dialogs, paths,
-                       [](const platform::ComPortInterface& port) { return InstanceOfInterfacePath(port.devicePath); },
-                       nullptr},
-                      *progress, stopRequested);
-    FrontEndSettings settings;
-    settings.fleet = &fleet;
-    const FrontEndResult result = Run(settings, &machine);
+    const FrontEndResult result = RunAll();
     EXPECT_EQ(result.exitCode, kExitFailure);
     EXPECT_NE(result.failure.find("update its modems one at a time"), std::string::npos) << result.failure;
     std::lock_guard lock(simulation->lock());
