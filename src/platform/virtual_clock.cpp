@@ -44,24 +44,31 @@ void VirtualClock::Sleep(uint32_t ms) {
 }
 
 void VirtualClock::AdvanceTo(uint64_t tick) {
-    for (;;) {
-        std::function<void()> due;
-        {
-            std::lock_guard lock(mutex_);
-            if (!events_.empty() && events_.begin()->first.first <= tick) {
-                auto first = events_.begin();
-                if (first->first.first > now_) now_ = first->first.first;
-                due = std::move(first->second);
-                events_.erase(first);
-            } else {
-                if (tick > now_) now_ = tick;
-                return;
-            }
-        }
-        // Run without the lock: an event may schedule further events or read the time.
-        due();
+    while (Step(tick)) {
     }
 }
+
+bool VirtualClock::Step(uint64_t tick) {
+    std::unique_lock<std::recursive_mutex> step;
+    if (std::recursive_mutex* lock = eventLock_.load()) step = std::unique_lock(*lock);
+    std::function<void()> due;
+    {
+        std::lock_guard lock(mutex_);
+        if (events_.empty() || events_.begin()->first.first > tick) {
+            if (tick > now_) now_ = tick;
+            return false;
+        }
+        auto first = events_.begin();
+        if (first->first.first > now_) now_ = first->first.first;
+        due = std::move(first->second);
+        events_.erase(first);
+    }
+    // Run without the clock's own lock: an event may schedule further events or read the time.
+    due();
+    return true;
+}
+
+void VirtualClock::SetEventLock(std::recursive_mutex* lock) { eventLock_.store(lock); }
 
 uint64_t VirtualClock::TickCount() const {
     std::lock_guard lock(mutex_);

@@ -37,9 +37,13 @@ bool SamePath(const std::string& a, const std::string& b) {
 
 SimBus::SimBus(platform::VirtualClock& clock) : clock_(clock) {
     scheduler_ = std::make_unique<LockingScheduler>(clock_, mutex_, alive_);
+    // Whichever thread moves time takes the bus first, so a modem's reply
+    // is never left half-delivered while another thread's wait runs out.
+    clock_.SetEventLock(&mutex_);
 }
 
 SimBus::~SimBus() {
+    clock_.SetEventLock(nullptr);
     std::lock_guard lock(mutex_);
     alive_.reset();
 }

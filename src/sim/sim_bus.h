@@ -7,7 +7,8 @@
 //
 // One recursive lock serialises everything: seam calls take it, and so does
 // every callback the modems schedule on the VirtualClock (through
-// scheduler()), whichever thread's sleep happens to run it.
+// scheduler()), whichever thread's sleep happens to run it. The lock is also
+// the clock's event lock: time moves only in a thread that holds it.
 
 #include <cstdint>
 #include <deque>

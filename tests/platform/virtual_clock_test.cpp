@@ -2,7 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace firmora::platform {
@@ -48,6 +52,45 @@ TEST(VirtualClockEvents, AnEventMayScheduleFurtherEvents) {
     EXPECT_EQ(ticks, (std::vector<uint64_t>{100, 200, 1250, 300}));
     clock.Sleep(1000);
     EXPECT_EQ(ticks, (std::vector<uint64_t>{100, 200, 1250, 300, 400}));
+}
+
+// Two threads on one clock, as the workers of two modems are: one waits for
+// an answer under the owner's lock (as a read of the virtual bus does) while
+// the other sleeps. The sleeper must not take the answering event and leave
+// it unrun while the waiter's time-out passes it.
+TEST(VirtualClockEvents, AWaitUnderTheEventLockSeesAnEventAnotherThreadsSleepReached) {
+    VirtualClock clock;
+    std::recursive_mutex bus;
+    clock.SetEventLock(&bus);
+    std::atomic<bool> answered{false};
+    clock.ScheduleAt(10, [&] {
+        std::lock_guard lock(bus);
+        answered = true;
+    });
+
+    std::unique_lock waiting(bus);
+    std::atomic<bool> sleeperStarted{false};
+    std::thread sleeper([&] {
+        sleeperStarted = true;
+        clock.Sleep(1000);
+    });
+    while (!sleeperStarted) std::this_thread::yield();
+    // Gives the sleeper time to reach the clock; a slow start only makes the
+    // test easier to pass, never a false failure.
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+
+    const uint64_t deadline = 50;
+    while (!answered && clock.TickCount() < deadline) {
+        const std::optional<uint64_t> next = clock.NextEventTick();
+        clock.AdvanceTo(next && *next < deadline ? *next : deadline);
+    }
+    EXPECT_TRUE(answered);
+    EXPECT_EQ(clock.TickCount(), 10u);
+
+    waiting.unlock();
+    sleeper.join();
+    EXPECT_EQ(clock.TickCount(), 1000u);
+    clock.SetEventLock(nullptr);
 }
 
 TEST(VirtualClockTime, WallTimeAndLocalTimeAdvanceWithTheTicks) {
