@@ -12,6 +12,8 @@ packages=(
   libsystemd-dev libudev-dev python3-dbus python3-dbusmock dbus-daemon umockdev libumockdev-dev
   # firmora-gui: Qt 6 Widgets, and a font that writes Japanese
   qt6-base-dev fonts-noto-cjk
+  # cmake --preset fuzz: libFuzzer and the sanitizers' runtimes
+  clang-16 libclang-rt-16-dev
 )
 missing=()
 for p in "${packages[@]}"; do
