@@ -233,9 +233,13 @@ std::array<std::string, kMaxApns> ParseContexts(std::string_view block) {
     for (int k = 1; k <= kMaxApns; ++k) {
         const std::string head = std::string(kTag) + std::to_string(k) + ",";
         // Each context is looked up in the whole block: a device may list
-        // them in any order. The line ends at the first line break after the
-        // tag, so it never takes in a neighbour.
-        const size_t at = block.find(head);
+        // them in any order. Only a line that begins with the tag names it
+        // (a context's own text may hold another's tag), and the line ends at
+        // the first line break after the tag, so it never takes in a neighbour.
+        size_t at = block.find(head);
+        while (at != std::string_view::npos && at != 0 && block[at - 1] != '\r' && block[at - 1] != '\n') {
+            at = block.find(head, at + 1);
+        }
         if (at == std::string_view::npos) continue;
         const size_t start = at + kTag.size();
         const size_t end = std::min(block.find("\r\n", start), block.size());

@@ -88,8 +88,8 @@ bool HasCarrierValues(int projectIndex);
 bool HasGmiOnly(int projectIndex);
 
 // The context lines of a "+CGDCONT?" reply block: for k from 1 to 16, the
-// line "+CGDCONT: k,..." without its tag (so it starts with the number),
-// wherever the device lists it. Exposed for its tests.
+// first line that begins with "+CGDCONT: k," without its tag (so it starts
+// with the number), wherever the device lists it. Exposed for its tests.
 std::array<std::string, kMaxApns> ParseContexts(std::string_view block);
 
 // The test information as saved: upper case, no line breaks and, unless the

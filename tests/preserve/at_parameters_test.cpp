@@ -381,6 +381,15 @@ TEST(AtParameterText, ContextsAndTestInformation) {
     EXPECT_EQ(apns[9], "10,\"IP\",\"ten\"");
     EXPECT_EQ(std::count(apns.begin(), apns.end(), ""), kMaxApns - 3);
 
+    // A tag inside another line's text names no context: context 2 is the
+    // line the device lists, not what context 1's text happens to hold, and
+    // context 3 is not listed at all.
+    const auto named = ParseContexts("+CGDCONT: 1,\"IP\",\"a+CGDCONT: 2,x+CGDCONT: 3,y\"\r\n"
+                                     "+CGDCONT: 2,\"IP\",\"two\"\r\n");
+    EXPECT_EQ(named[0], "1,\"IP\",\"a+CGDCONT: 2,x+CGDCONT: 3,y\"");
+    EXPECT_EQ(named[1], "2,\"IP\",\"two\"");
+    EXPECT_EQ(named[2], "");
+
     EXPECT_EQ(CleanTestInformation("cal:pass,uit87:pass\r\n", false), "CAL:PASS");
     EXPECT_EQ(CleanTestInformation("cal:pass,uit87:pass\r\n", true), "CAL:PASS,UIT87:PASS");
     EXPECT_EQ(CleanTestInformation("UIT89:FAIL,CAL:PASS", false), ",CAL:PASS");
