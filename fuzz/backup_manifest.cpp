@@ -73,7 +73,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         return 0;
     }
     for (const std::string& path : NamedPaths(*parsed)) FUZZ_CHECK(LexicallyInside(g_folder, path));
-    const std::string json = engine::ManifestToJson(*parsed);
+    // Whatever parsed is UTF-8 text, so it always writes back.
+    const std::optional<std::string> written = engine::ManifestToJson(*parsed);
+    FUZZ_CHECK(written.has_value());
+    const std::string& json = *written;
     const std::optional<engine::BackupManifest> again = engine::ManifestFromJson(json, error);
     FUZZ_CHECK(again.has_value());
     FUZZ_CHECK(engine::ManifestToJson(*again) == json);

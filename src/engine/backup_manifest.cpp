@@ -122,7 +122,7 @@ bool IsContainedRelativePath(const std::string& path) {
     return true;
 }
 
-std::string ManifestToJson(const BackupManifest& m) {
+std::optional<std::string> ManifestToJson(const BackupManifest& m) {
     json at = json::object();
     json read = json::object();
     for (const auto& [name, field] : kAtFields) {
@@ -163,7 +163,11 @@ std::string ManifestToJson(const BackupManifest& m) {
         {"files", digests},
         {"warnings", m.warnings},
     };
-    return out.dump(2) + "\n";
+    try {
+        return out.dump(2) + "\n";
+    } catch (const json::type_error&) {
+        return std::nullopt;  // a text that is not UTF-8
+    }
 }
 
 std::optional<BackupManifest> ManifestFromJson(const std::string& text, std::string& error) {

@@ -86,7 +86,9 @@ struct BackupManifest {
     std::vector<std::string> warnings;
 };
 
-std::string ManifestToJson(const BackupManifest& manifest);
+// nullopt when a text in it is not UTF-8: a device value may hold any byte,
+// JSON text cannot.
+std::optional<std::string> ManifestToJson(const BackupManifest& manifest);
 // nullopt with `error` set when the text is not a manifest of this version,
 // a member is missing or of the wrong kind, or a path leaves the folder.
 std::optional<BackupManifest> ManifestFromJson(const std::string& text, std::string& error);

@@ -193,8 +193,13 @@ bool WriteManifest(platform::Files& files, core::Reporter& reporter, const fs::p
         FailIfHealthy(reporter, "The backup cannot be read back: " + error);
         return false;
     }
+    const std::optional<std::string> text = ManifestToJson(manifest);
+    if (!text) {
+        FailIfHealthy(reporter, "The backup cannot be recorded: the device gave a value that is not UTF-8 text");
+        return false;
+    }
     const fs::path file = folder / kManifestFileName;
-    if (!files.ReplaceAtomically(file, ManifestToJson(manifest))) {
+    if (!files.ReplaceAtomically(file, *text)) {
         FailIfHealthy(reporter, "Unable to write to " + file.string());
         return false;
     }

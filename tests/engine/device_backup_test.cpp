@@ -682,6 +682,20 @@ TEST_F(DeviceBackupTest, BackupLeavesAFolderInUseAloneAndNoManifestAfterAFailedS
     }
 }
 
+TEST_F(DeviceBackupTest, ADeviceValueThatIsNotUtf8TextStopsTheBackupCleanly) {
+    // at.bak keeps any byte, but manifest.json is JSON text: a value it
+    // cannot hold fails the backup before anything is flashed.
+    Plug(json::object());
+    options.ProjectIndex = 1013;
+    {
+        std::lock_guard lock(simulation->lock());
+        Modem().at().sn = "FM9X15\xFF" "0012345";
+    }
+    EXPECT_FALSE(Backup(folder));
+    EXPECT_EQ(Failure(), "The backup cannot be recorded: the device gave a value that is not UTF-8 text");
+    EXPECT_FALSE(fs::exists(folder / kManifestFileName));
+}
+
 // ---------------------------------------------------------------------------
 // manifest.json
 
@@ -725,7 +739,7 @@ BackupManifest EveryFieldSet() {
 TEST(BackupManifestTest, JsonRoundTripKeepsEveryField) {
     const BackupManifest m = EveryFieldSet();
     std::string error;
-    const std::optional<BackupManifest> back = ManifestFromJson(ManifestToJson(m), error);
+    const std::optional<BackupManifest> back = ManifestFromJson(ManifestToJson(m).value(), error);
     ASSERT_TRUE(back) << error;
     EXPECT_EQ(back->created, m.created);
     EXPECT_EQ(back->projectIndex, m.projectIndex);
@@ -771,12 +785,12 @@ TEST(BackupManifestTest, JsonRoundTripKeepsEveryField) {
     for (NvMechanism mechanism : {NvMechanism::Library, NvMechanism::Diag}) {
         BackupManifest other = m;
         other.nvMechanism = mechanism;
-        EXPECT_EQ(ManifestFromJson(ManifestToJson(other), error)->nvMechanism, mechanism);
+        EXPECT_EQ(ManifestFromJson(ManifestToJson(other).value(), error)->nvMechanism, mechanism);
     }
 }
 
 TEST(BackupManifestTest, AForeignVersionOrAMemberOfTheWrongKindIsRefusedByName) {
-    const json good = json::parse(ManifestToJson(EveryFieldSet()));
+    const json good = json::parse(ManifestToJson(EveryFieldSet()).value());
     const std::vector<std::pair<std::function<void(json&)>, std::string>> cases = {
         {[](json& m) { m["version"] = 3; }, "version 3 is not supported"},
         {[](json& m) { m["version"] = 1; }, "make the backup again"},
