@@ -1,6 +1,6 @@
-// Writes the seeds the build makes from the tool's own writers into the
-// corpus folder named on the command line: the manifest of a backup folder
-// that the whole folder check accepts.
+// Writes the seeds the build makes from the tool's own code into the corpus
+// folder named on the command line: the manifest of a backup folder that the
+// whole folder check accepts, and the configuration the tool carries.
 
 #include <cstdio>
 #include <filesystem>
@@ -8,6 +8,7 @@
 #include <string>
 
 #include "backup_folder.h"
+#include "package/default_config.h"
 
 namespace fs = std::filesystem;
 
@@ -37,5 +38,7 @@ int main(int argc, char** argv) {
     }
     fs::create_directories(corpus / "backup_manifest");
     std::ofstream(corpus / "backup_manifest" / "backup-manifest.json", std::ios::binary) << *manifest;
+    fs::create_directories(corpus / "config");
+    std::ofstream(corpus / "config" / "default-config.ini", std::ios::binary) << firmora::package::DefaultConfigText();
     return 0;
 }
