@@ -6,6 +6,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <thread>
 
 #include "app/run_validation.h"
@@ -190,15 +191,17 @@ TEST_F(Application, TheJapaneseProductsAskBeforeEveryUpdate) {
 TEST_F(Application, NextFollowsTheReadinessPassAndTheWizardChecksTheDevicesFamily) {
     // The mode switch takes a minute: the first pass surely finds no port.
     Make({{"programs", {{"swivletMs", 60000}}}}, "cdrom-first");
-    std::vector<bool> next;  // Next's state after each decision, in order
-    app->onReadiness = [this, &next](const package::ReadinessDecision&) {
-        next.push_back(app->form().controls().Label21.enabled);
+    // Next's state after each decision, in order (held until the
+    // application's end, which still shows the decisions left in its queue).
+    auto next = std::make_shared<std::vector<bool>>();
+    app->onReadiness = [this, next](const package::ReadinessDecision&) {
+        next->push_back(app->form().controls().Label21.enabled);
     };
     ASSERT_TRUE(app->Create());
     ASSERT_TRUE(WaitReady());
-    ASSERT_GE(next.size(), 2U);
-    EXPECT_FALSE(next.front());
-    EXPECT_TRUE(next.back());
+    ASSERT_GE(next->size(), 2U);
+    EXPECT_FALSE(next->front());
+    EXPECT_TRUE(next->back());
 
     app->form().nextButtonClick();
     app->form().nextButtonClick();
