@@ -184,6 +184,21 @@ TEST_F(Application, TheJapaneseProductsAskBeforeEveryUpdate) {
     ASSERT_TRUE(DrainUntil([this] { return !app->form().AnySlotOccupied(); }));
 }
 
+// A package in Japanese for another product: its own unplug warning in the
+// Japanese face, the product named in the title, Start's alternate set off.
+TEST_F(Application, AJapanesePackageOfAnotherProductWarnsInJapanese) {
+    Carry(DefaultWith("LTEType = LTE\r\n", "LTEType = LTE\r\nLanguage = Japanese\r\nName = FM9x15\r\n"));
+    ASSERT_TRUE(Start());
+    const WindowControls& c = app->form().controls();
+    EXPECT_EQ(c.Label_warning.text, "ファームウェア更新中に取り外さないでください。");
+    EXPECT_TRUE(c.Label_warning.visible && c.Label_warning.wordWrap);
+    EXPECT_EQ(c.Label_warning.font.name, "MS PGothic");
+    EXPECT_FALSE(c.Image_warning.visible);
+    EXPECT_NE(c.Label_title.text.find("FM9x15"), std::string::npos);
+    EXPECT_EQ(c.Label_title.font, JapaneseFont());
+    EXPECT_FALSE(c.Label_warning_7921.visible);
+}
+
 // Without a device Next goes off at the readiness loop's first pass; it
 // comes on once the switched device lists a Diag and an AT port. The
 // wizard's device check asks the device's revision family on the readings
