@@ -293,7 +293,7 @@ void SetupGuideWindow::paintEvent(QPaintEvent*) {
     gradient.setColorAt(1, QColor(0xb9, 0xcf, 0xeb));
     painter.fillRect(rect(), gradient);
     painter.fillRect(QRect(0, 0, width(), 56), QColor(0x1f, 0x4f, 0x8f));
-    PaintModem(painter, QPointF(36, 30), 0.45);
+    PaintModem(painter, QPointF(34, 38), 0.36);
     painter.setPen(Qt::white);
     QFont title = font();
     title.setPixelSize(18);
