@@ -298,7 +298,10 @@ bool FlashApplication::ProjectStart() {
     WindowControls& c = form_->controls();
     const int project = options_.ProjectIndex;
     auto guide = [&](platform::GuideWizard wizard) {
-        return services_.dialogs.ShowGuide(GuideFor(options_, wizard));
+        platform::GuideRequest request = GuideFor(options_, wizard);
+        // TFormGuide3's Start: a device is present when the port scan finds one.
+        request.devicePresent = [this] { return form_->ScanPorts(); };
+        return services_.dialogs.ShowGuide(request);
     };
     auto showNormalTitle = [&] {
         c.Frame.applicationTitle = options_.Caption;
@@ -432,9 +435,8 @@ DeviceChecks FlashApplication::MakeDeviceChecks() {
         return package::CheckRevisionFamily(parts_->interrogation.Readings().DeviceRevision, form_->options().Version);
     };
     checks.confirmStart = [this] {
-        return services_.dialogs.ShowMessage(JapaneseToolCaption(options_.ProjectIndex), kJapaneseStartQuestion,
-                                             platform::DialogButtons::OkCancel,
-                                             platform::DialogIcon::Question) == platform::DialogAnswer::Ok;
+        return services_.dialogs.ConfirmStart(options_.ProjectIndex, JapaneseToolCaption(options_.ProjectIndex),
+                                              kJapaneseStartQuestion);
     };
     return checks;
 }

@@ -1,7 +1,12 @@
 #include "ui/qt_dialogs.h"
 
+#include <QApplication>
 #include <QMessageBox>
 #include <QThread>
+
+#include "package/project_table.h"
+#include "ui/guide_window.h"
+#include "ui/message_box_window.h"
 
 namespace firmora::ui {
 namespace {
@@ -74,12 +79,18 @@ DialogAnswer QtDialogs::ShowMessage(const std::string& caption, const std::strin
 }
 
 bool QtDialogs::ShowGuide(const platform::GuideRequest& request) {
+    constexpr int kOk = static_cast<int>(windows::ModalResult::Ok);
     return OnGuiThread(gui_, [&] {
-        QString text;
-        for (const std::string& page : request.pages) text += QString::fromStdString(page) + "\n\n";
-        QMessageBox box(QMessageBox::Information, QString::fromStdString(request.title), text.trimmed(),
-                        QMessageBox::Ok | QMessageBox::Cancel);
-        return box.exec() == QMessageBox::Ok;
+        if (request.wizard == platform::GuideWizard::TFormGuide3) return SetupGuideWindow(request).exec() == kOk;
+        return PageGuideWindow(request, *this).exec() == kOk;
+    });
+}
+
+bool QtDialogs::ConfirmStart(int projectIndex, const std::string& caption, const std::string& text) {
+    if (!package::IsJapaneseProduct(projectIndex)) return Dialogs::ConfirmStart(projectIndex, caption, text);
+    return OnGuiThread(gui_, [&] {
+        MessageBoxWindow box(projectIndex, QApplication::activeWindow());
+        return box.exec() == static_cast<int>(windows::ModalResult::Ok);
     });
 }
 

@@ -1,10 +1,9 @@
 #pragma once
-// The message boxes on the desktop. A box asked for on another thread (the
-// readiness loop shows some) is shown on the GUI thread while the asking
-// thread waits for the answer.
-//
-// The guide wizards are not drawn yet: ShowGuide shows the wizard's title
-// and pages in one confirmation box (OK confirms, Cancel declines).
+// The message boxes and secondary windows on the desktop: system message
+// boxes, the guide wizards (PageGuideWindow, SetupGuideWindow) and the
+// Japanese products' picture box before an update (MessageBoxWindow). A box
+// or wizard asked for on another thread (the readiness loop shows some) is
+// shown on the GUI thread while the asking thread waits for the answer.
 
 #include "platform/dialogs.h"
 
@@ -19,6 +18,9 @@ public:
     platform::DialogAnswer ShowMessage(const std::string& caption, const std::string& text,
                                        platform::DialogButtons buttons, platform::DialogIcon icon) override;
     bool ShowGuide(const platform::GuideRequest& request) override;
+    // The picture box for the Japanese products, centred on the active
+    // window; the system box for any other.
+    bool ConfirmStart(int projectIndex, const std::string& caption, const std::string& text) override;
 
 private:
     QObject& gui_;

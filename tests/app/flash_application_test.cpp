@@ -264,6 +264,28 @@ TEST_F(Application, TheCompactProductStartsTheUpdateOnceItsWizardIsConfirmed) {
     EXPECT_FALSE(app->LastReadiness().has_value());
 }
 
+// The compact product's wizard asks the main window's port scan whether a
+// device is present; declining the wizard ends the program.
+TEST_F(Application, TheCompactProductsWizardAsksThePortScanForADevice) {
+    Carry(DefaultWith("Project = MDM9x15", "Project = ZQ65_Custom"));
+    dialogs.confirmGuides = false;
+    for (const bool plugged : {true, false}) {
+        SCOPED_TRACE(plugged);
+        const nlohmann::json noPorts = {{"usb", {{"ports", nlohmann::json::array()}}}};
+        EXPECT_FALSE(Start(plugged ? nlohmann::json::object() : noPorts));
+        ASSERT_FALSE(dialogs.guides().empty());
+        const platform::GuideRequest& guide = dialogs.guides().back();
+        EXPECT_EQ(guide.projectIndex, package::kProjectZQ65_Custom);
+        EXPECT_EQ(guide.pages.size(), 4U) << "welcome, licence, steps, device missing";
+        ASSERT_TRUE(app->HasForm());
+        ASSERT_TRUE(guide.devicePresent);
+        EXPECT_EQ(guide.devicePresent(), plugged);
+        EXPECT_FALSE(app->form().SlotOccupied(0));
+        app->Destroy();
+        app.reset();
+    }
+}
+
 // A package that switches the device into its boot loader starts the boot push.
 TEST_F(Application, TheBootPushStartsWhenThePackageAsksForIt) {
     Carry(DefaultWith("bSwitchFastbootMode=0", "bSwitchFastbootMode=1"));
@@ -396,6 +418,7 @@ TEST_F(Application, TheStartTimerEndsTheProgramWhenNoDeviceCameInTime) {
     ASSERT_TRUE(Start());
     ASSERT_EQ(dialogs.guides().size(), 1U);
     EXPECT_EQ(dialogs.guides()[0].wizard, platform::GuideWizard::TFormGuide2);
+    EXPECT_EQ(dialogs.guides()[0].projectIndex, package::kProjectZP200_EA);
     EXPECT_TRUE(dialogs.guides()[0].japanese);
     EXPECT_TRUE(app->form().controls().Timer1.enabled);
     app->Timer1Timer();

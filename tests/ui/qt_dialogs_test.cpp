@@ -12,6 +12,10 @@
 #include <atomic>
 #include <thread>
 
+#include "app/startup_texts.h"
+#include "package/project_table.h"
+#include "ui/guide_window.h"
+#include "ui/message_box_window.h"
 #include "ui/qt_dialogs.h"
 
 namespace firmora::ui {
@@ -53,16 +57,90 @@ TEST(QtDialogs, AnswersABoxAskedOnAnotherThread) {
     EXPECT_EQ(answer, DialogAnswer::No);
 }
 
-TEST(QtDialogs, AGuideIsConfirmedOnlyByOk) {
+// Once a window of type Window is the modal one, checks it runs on the GUI
+// thread and plays `play` on it.
+template <class Window, class Play>
+void PlayWhenShown(Play play) {
+    auto* poll = new QTimer(qApp);
+    QObject::connect(poll, &QTimer::timeout, [poll, play] {
+        auto* window = qobject_cast<Window*>(QApplication::activeModalWidget());
+        if (window == nullptr) return;
+        poll->stop();
+        poll->deleteLater();
+        EXPECT_EQ(window->thread(), qApp->thread());
+        play(*window);
+    });
+    poll->start(10);
+}
+
+// Asks on a worker's thread and waits, running the GUI thread meanwhile.
+template <class Ask>
+auto AskOnAnotherThread(Ask ask) {
+    decltype(ask()) answer{};
+    std::atomic<bool> answered{false};
+    std::thread worker([&] {
+        answer = ask();
+        answered = true;
+    });
+    EXPECT_TRUE(QTest::qWaitFor([&] { return answered.load(); }, 10'000));
+    worker.join();
+    return answer;
+}
+
+platform::GuideRequest Guide(platform::GuideWizard wizard) {
+    platform::GuideRequest request;
+    request.wizard = wizard;
+    request.title = "Guide";
+    request.pages = {"Welcome"};
+    return request;
+}
+
+void ClickChild(QWidget& window, const char* name) {
+    auto* child = window.findChild<QWidget*>(name);
+    ASSERT_NE(child, nullptr) << name;
+    QTest::mouseClick(child, Qt::LeftButton);
+}
+
+TEST(QtDialogs, AGuideIsItsWizardWindowOnTheGuiThreadAndConfirmedOnlyByFinish) {
     QtDialogs dialogs(*qApp);
-    const platform::GuideRequest guide{.title = "Guide", .pages = {"Welcome", "Notes"}};
-    bool confirmed = false;
-    AnswerWhenShown(QMessageBox::Cancel, "Welcome\n\nNotes");
-    confirmed = dialogs.ShowGuide(guide);
-    EXPECT_FALSE(confirmed);
-    AnswerWhenShown(QMessageBox::Ok, "Welcome\n\nNotes");
-    confirmed = dialogs.ShowGuide(guide);
-    EXPECT_TRUE(confirmed);
+    platform::GuideRequest notice = Guide(platform::GuideWizard::TFormGuide2);
+    notice.projectIndex = package::kProjectDI79_21;
+    PlayWhenShown<PageGuideWindow>([](PageGuideWindow& w) { ClickChild(w, "ButtonCancel"); });
+    EXPECT_FALSE(AskOnAnotherThread([&] { return dialogs.ShowGuide(notice); }));
+    PlayWhenShown<PageGuideWindow>([](PageGuideWindow& w) { ClickChild(w, "ButtonFinish"); });
+    EXPECT_TRUE(AskOnAnotherThread([&] { return dialogs.ShowGuide(notice); }));
+
+    const platform::GuideRequest setup = Guide(platform::GuideWizard::TFormGuide3);
+    PlayWhenShown<SetupGuideWindow>([](SetupGuideWindow& w) { ClickChild(w, "ButtonExit"); });
+    EXPECT_FALSE(dialogs.ShowGuide(setup));
+}
+
+// The page wizard asks its exit question through the same dialogs, on the
+// GUI thread, in a system box.
+TEST(QtDialogs, TheWizardsExitQuestionIsASystemBox) {
+    QtDialogs dialogs(*qApp);
+    const platform::GuideRequest guide = Guide(platform::GuideWizard::TFormGuide);
+    PlayWhenShown<PageGuideWindow>([](PageGuideWindow& w) {
+        AnswerWhenShown(QMessageBox::Yes, "Are you sure you want to exit?");
+        ClickChild(w, "ButtonCancel");
+    });
+    EXPECT_FALSE(dialogs.ShowGuide(guide));
+}
+
+TEST(QtDialogs, TheJapaneseProductsConfirmTheStartInThePictureBoxOthersInASystemBox) {
+    QtDialogs dialogs(*qApp);
+    PlayWhenShown<MessageBoxWindow>([](MessageBoxWindow& box) {
+        QTest::keyClick(&box, Qt::Key_Tab);
+        QTest::keyClick(&box, Qt::Key_Return);
+    });
+    EXPECT_TRUE(AskOnAnotherThread([&] {
+        return dialogs.ConfirmStart(package::kProjectDO78_21, "Tool", app::kJapaneseStartQuestion);
+    }));
+    PlayWhenShown<MessageBoxWindow>([](MessageBoxWindow& box) { QTest::keyClick(&box, Qt::Key_Escape); });
+    EXPECT_FALSE(dialogs.ConfirmStart(package::kProjectDI79_21, "Tool", app::kJapaneseStartQuestion));
+
+    AnswerWhenShown(QMessageBox::Ok, "Start?");
+    EXPECT_TRUE(dialogs.ConfirmStart(0, "Tool", "Start?"));
 }
 
 }  // namespace
