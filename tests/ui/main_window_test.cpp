@@ -19,6 +19,7 @@
 #include "ui/main_window.h"
 #include "ui/picture_button.h"
 #include "ui/window_fonts.h"
+#include "app/startup_texts.h"
 
 namespace firmora::ui {
 namespace {
@@ -249,9 +250,24 @@ TEST_F(Window, TheJapaneseVariantWritesItsTextsWithAJapaneseFont) {
             EXPECT_TRUE(metrics.inFontUcs4(character)) << "U+" << std::hex << uint32_t(character);
         }
     }
-    EXPECT_TRUE(window->startAlternatePictures().isVisible());
-    EXPECT_EQ(window->startAlternatePictures().y(), 212);
+    PictureArea& start = window->startAlternatePictures();
+    EXPECT_TRUE(start.isVisible());
+    EXPECT_EQ(start.y(), 212);
     EXPECT_EQ(window->finishPictures().y(), 212);
+
+    // The Start picture hands the mouse to the form and shows its choice:
+    // hovered once Start is enabled, pressed, and Start asks its question.
+    ASSERT_TRUE(Until([this] { return controls().StartButton.enabled; }));
+    EXPECT_EQ(start.picture(), &window->pictures().startAlternate[0]);
+    QTest::mouseMove(&start, QPoint(10, 10));
+    EXPECT_EQ(start.picture(), &window->pictures().startAlternate[2]);
+    QTest::mousePress(&start, Qt::LeftButton, {}, QPoint(10, 10));
+    EXPECT_EQ(start.picture(), &window->pictures().startAlternate[1]);
+    dialogs.QueueAnswer(platform::DialogAnswer::Cancel);
+    QTest::mouseRelease(&start, Qt::LeftButton, {}, QPoint(10, 10));
+    ASSERT_FALSE(dialogs.shown().empty());
+    EXPECT_EQ(dialogs.shown().back().text, app::kJapaneseStartQuestion);
+    EXPECT_FALSE(app->form().AnySlotOccupied());
 }
 
 // The compact product: a small dialog with its running panel; after a
