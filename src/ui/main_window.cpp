@@ -53,6 +53,12 @@ void Show(QWidget& widget, const Control& control) {
     widget.setVisible(control.visible);
 }
 
+// A compact panel lies over the wizard, the one shown last over the others.
+void ShowPanel(QWidget& panel, const Control& control) {
+    if (control.visible && panel.isHidden()) panel.raise();
+    Show(panel, control);
+}
+
 // A label's text, face and colour.
 void Write(QLabel& label, const Control& control) {
     if (label.text() != Text(control.text)) label.setText(Text(control.text));
@@ -368,20 +374,19 @@ void MainWindow::Render() {
     Apply(*finishPictures_, c.Image_finish0, pictures_->finish);
     Apply(*warning7921_, c.Label_warning_7921);
 
-    Show(*groupBox1_, c.GroupBox1);
+    ShowPanel(*groupBox1_, c.GroupBox1);
     Apply(*customRunning_, c.Label_custom_running);
     Apply(*customWarning_, c.Label_custom_warning);
     Apply(*smallGauge_, c.CGauge1);
-    Show(*groupBox2_, c.GroupBox2);
+    ShowPanel(*groupBox2_, c.GroupBox2);
     Apply(*customOperator_, c.Label_custom_operator);
     Apply(*customClient_, c.Label_custom_client);
     Apply(*customNew_, c.Label_custom_new);
     Apply(*customVersion_, c.Label_CustomVersion);
     Apply(*customExit_, c.Label_custom_exit);
     Apply(*speedButton1_, c.SpeedButton1);
-    Show(*groupBox4_, c.GroupBox4);
+    ShowPanel(*groupBox4_, c.GroupBox4);
     Apply(*speedButton2_, c.SpeedButton2);
-    for (QWidget* panel : {groupBox1_, groupBox2_, groupBox4_}) panel->raise();
 
     reupdate_->setText(Text(c.Reupdate1.text));
     reupdate_->setVisible(c.Reupdate1.visible);
