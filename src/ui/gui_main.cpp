@@ -80,7 +80,7 @@ int main(int argc, char** argv) {
         application.Destroy();
         return cli::kExitFailure;
     }
-    ui::MainWindow window(application);
+    ui::MainWindow window(application, &dialogs);
     window.show();
     qt.exec();
     return application.Ending() && !application.EndMessage().empty() ? cli::kExitFailure : cli::kExitOk;
