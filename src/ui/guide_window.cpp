@@ -74,8 +74,8 @@ QPushButton* MakeButton(QWidget* parent, const char* name, int left) {
     return button;
 }
 
-PictureButton* MakePictureButton(QWidget* parent, const char* name, QRect where) {
-    auto* button = new PictureButton(QString(), parent);
+PictureButton* MakePictureButton(QWidget* parent, const char* name, QRect where, const PictureSet& faces) {
+    auto* button = new PictureButton(faces, parent);
     button->setObjectName(name);
     button->setGeometry(where);
     return button;
@@ -192,11 +192,12 @@ windows::ModalResult PageGuideWindow::CloseQuery() {
 
 SetupGuideWindow::SetupGuideWindow(const platform::GuideRequest& request, QWidget* parent)
     : ModalWindow(parent, Qt::Dialog | Qt::WindowCloseButtonHint | Qt::WindowTitleHint),
-      model_(std::make_unique<windows::SetupGuide>(request, ScreenCentre())) {
+      model_(std::make_unique<windows::SetupGuide>(request, ScreenCentre())),
+      faces_(ButtonFaces(QSize(96, 28), devicePixelRatioF())) {
     // Welcome (480 x 250).
     welcome_ = MakeWrappedLabel(this, "Label_welcome", QRect(24, 72, 432, 104));
-    install_ = MakePictureButton(this, "ButtonInstall", QRect(256, 200, 96, 28));
-    exit_ = MakePictureButton(this, "ButtonExit", QRect(364, 200, 96, 28));
+    install_ = MakePictureButton(this, "ButtonInstall", QRect(256, 200, 96, 28), faces_);
+    exit_ = MakePictureButton(this, "ButtonExit", QRect(364, 200, 96, 28), faces_);
     // Licence and steps (510 x 395).
     licence_ = new QPlainTextEdit(this);
     licence_->setObjectName("Memo_licence");
@@ -213,15 +214,15 @@ SetupGuideWindow::SetupGuideWindow(const platform::GuideRequest& request, QWidge
     disagree_->setAutoExclusive(false);
     const QRect nextPlace(290, 350, 96, 28);
     const QRect cancelPlace(398, 350, 96, 28);
-    next_ = MakePictureButton(this, "ButtonNext", nextPlace);
-    nextInactive_ = MakePictureButton(this, "Image_next_inactive", nextPlace);
+    next_ = MakePictureButton(this, "ButtonNext", nextPlace, faces_);
+    nextInactive_ = MakePictureButton(this, "Image_next_inactive", nextPlace, faces_);
     nextInactive_->setEnabled(false);
     steps_ = MakeWrappedLabel(this, "Label_steps", QRect(16, 16, 478, 300));
-    start_ = MakePictureButton(this, "ButtonStart", nextPlace);
-    cancel_ = MakePictureButton(this, "ButtonCancel", cancelPlace);
+    start_ = MakePictureButton(this, "ButtonStart", nextPlace, faces_);
+    cancel_ = MakePictureButton(this, "ButtonCancel", cancelPlace, faces_);
     // Device missing (300 x 165).
     missing_ = MakeWrappedLabel(this, "Label_device_missing", QRect(16, 16, 268, 90));
-    missingOk_ = MakePictureButton(this, "ButtonDeviceMissing", QRect(102, 122, 96, 28));
+    missingOk_ = MakePictureButton(this, "ButtonDeviceMissing", QRect(102, 122, 96, 28), faces_);
 
     connect(install_, &PictureButton::clicked, this, [this] { model_->InstallClick(); Step(); });
     connect(exit_, &PictureButton::clicked, this, [this] { model_->ExitClick(); Step(); });

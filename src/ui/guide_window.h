@@ -9,6 +9,7 @@
 
 #include "platform/dialogs.h"
 #include "ui/modal_window.h"
+#include "ui/window_pictures.h"
 #include "windows/guide_wizard.h"
 
 class QCheckBox;
@@ -71,6 +72,7 @@ private:
     windows::ModalResult ModelResult() const override { return model_->result(); }
 
     std::unique_ptr<windows::SetupGuide> model_;
+    PictureSet faces_;  // every button's face: they share one size
     QLabel* welcome_;
     PictureButton* install_;
     PictureButton* exit_;

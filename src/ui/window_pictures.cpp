@@ -164,10 +164,12 @@ void Cross(QPainter& p) {
 
 }  // namespace
 
+PictureSet ButtonFaces(QSize size, qreal ratio) { return Faces(size, ratio, kBlue, QString()); }
+
 WindowPictures::WindowPictures(qreal screenRatio, const app::WindowControls& c)
     : ratio(screenRatio),
       background(Background(screenRatio, SizeOf(c.Image_Big))),
-      button(Faces(SizeOf(c.Image16), screenRatio, kBlue, QString())),
+      button(ButtonFaces(SizeOf(c.Image16), screenRatio)),
       minimise(Minimise(screenRatio, SizeOf(c.Image6))),
       close(Close(screenRatio, SizeOf(c.Image7))),
       start(Faces(SizeOf(c.Image_start0), screenRatio, kGreen, "Start")),

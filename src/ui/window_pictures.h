@@ -15,6 +15,10 @@ namespace firmora::ui {
 // A picture button's four pictures: 0 normal, 1 pressed, 2 hovered, 3 disabled.
 using PictureSet = std::array<QPixmap, 4>;
 
+// The plain blue button face in its four states, without text (a
+// PictureButton lays its label over it), at `size` for a screen of `ratio`.
+PictureSet ButtonFaces(QSize size, qreal ratio);
+
 struct WindowPictures {
     // Draws every picture for a screen of `ratio` device pixels per logical
     // pixel, each at the size its control has in `controls`.
