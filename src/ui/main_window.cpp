@@ -59,6 +59,7 @@ QLabel* Place(QWidget* parent, QRect where, int pixels) {
 MainWindow::MainWindow(app::FlashApplication& application, QWidget* parent)
     : QWidget(parent, Qt::FramelessWindowHint | Qt::WindowMinimizeButtonHint), application_(application) {
     setFixedSize(513, 343);
+    pictures_ = std::make_unique<WindowPictures>(devicePixelRatioF());
     setCursor(Qt::PointingHandCursor);  // the background picture's hand cursor
     title_ = Place(this, {128, 8, 249, 17}, 12);
     heading_ = Place(this, {72, 40, 369, 25}, 12);
@@ -75,11 +76,11 @@ MainWindow::MainWindow(app::FlashApplication& application, QWidget* parent)
     // edge so that Ready and Not Ready can be seen.
     status_ = new QLabel(this);
     status_->setGeometry(8, 324, 497, 16);
-    cancel_ = new PictureButton(QString(), this);
+    cancel_ = new PictureButton(pictures_->button, this);
     cancel_->setGeometry(88, 296, 89, 25);
-    finish_ = new PictureButton(QString(), this);
+    finish_ = new PictureButton(pictures_->button, this);
     finish_->setGeometry(224, 296, 89, 25);
-    next_ = new PictureButton(QString(), this);
+    next_ = new PictureButton(pictures_->button, this);
     next_->setGeometry(352, 296, 89, 25);
 
     connect(cancel_, &PictureButton::clicked, this, &QWidget::close);
@@ -166,15 +167,11 @@ void MainWindow::Finish() {
 }
 
 void MainWindow::paintEvent(QPaintEvent*) {
-    // The background picture: a light gradient with a band behind the title.
+    // A screen of another pixel ratio (the window moved to it): the pictures
+    // are drawn again for it, in place, so the buttons keep theirs.
+    if (devicePixelRatioF() != pictures_->ratio) *pictures_ = WindowPictures(devicePixelRatioF());
     QPainter painter(this);
-    QLinearGradient gradient(0, 0, 0, height());
-    gradient.setColorAt(0, QColor(0xf4, 0xf8, 0xfd));
-    gradient.setColorAt(1, QColor(0xdc, 0xe8, 0xf6));
-    painter.fillRect(rect(), gradient);
-    painter.fillRect(QRect(0, 0, width(), 32), QColor(0x2f, 0x6f, 0xc0));
-    painter.setPen(QColor(0x9a, 0xb4, 0xd6));
-    painter.drawRect(rect().adjusted(0, 0, -1, -1));
+    painter.drawPixmap(QRect(QPoint(0, 0), kBackgroundSize), pictures_->background);
 }
 
 void MainWindow::mousePressEvent(QMouseEvent* event) {

@@ -14,7 +14,10 @@
 #include <QTimer>
 #include <QWidget>
 
+#include <memory>
+
 #include "app/flash_application.h"
+#include "ui/window_pictures.h"
 
 class QLabel;
 class QPlainTextEdit;
@@ -45,6 +48,7 @@ public:
     QLabel& line2() { return *line2_; }
     QLabel& status() { return *status_; }
     QProgressBar& progress() { return *progress_; }
+    const WindowPictures& pictures() const { return *pictures_; }
     // How many drains ran, and whether each ran on the widget's thread.
     int drains() const { return drains_; }
     bool drainedOffThread() const { return drainedOffThread_; }
@@ -62,6 +66,7 @@ private:
     void PutAway();
 
     app::FlashApplication& application_;
+    std::unique_ptr<WindowPictures> pictures_;
     QLabel* title_;
     QLabel* heading_;
     QPlainTextEdit* memo_;

@@ -1,10 +1,12 @@
 #pragma once
 // A picture button: four pictures of one button, one shown at a time
-// (0 normal, 1 pressed, 2 hovered, 3 disabled), drawn here rather than read
-// from files. Hover shows 2 while enabled, a press 1, the release inside the
+// (0 normal, 1 pressed, 2 hovered, 3 disabled), with the label's text laid
+// over it. Hover shows 2 while enabled, a press 1, the release inside the
 // button clicks it; a disabled button shows 3 and takes no clicks.
 
 #include <QWidget>
+
+#include "ui/window_pictures.h"
 
 namespace firmora::ui {
 
@@ -13,7 +15,9 @@ class PictureButton final : public QWidget {
 public:
     enum Picture { Normal = 0, Pressed = 1, Hovered = 2, Unavailable = 3 };
 
-    PictureButton(const QString& text, QWidget* parent);
+    // `pictures` outlive the button (the window redraws them in place when
+    // the screen's pixel ratio changes).
+    PictureButton(const PictureSet& pictures, QWidget* parent, const QString& text = QString());
     int picture() const { return picture_; }
     QString text() const { return text_; }
     void setText(const QString& text);
@@ -32,6 +36,7 @@ protected:
 private:
     void Show(int picture);
 
+    const PictureSet& pictures_;
     QString text_;
     int picture_ = Normal;
 };

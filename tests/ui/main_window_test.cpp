@@ -149,19 +149,47 @@ TEST_F(Window, DraggingMovesTheWindowByTheMousesWay) {
     EXPECT_EQ(window->pos(), start + QPoint(10, 5)) << "the window followed the mouse after the release";
 }
 
+// Run at the screen's scale (CTest runs it once more under QT_SCALE_FACTOR=2):
+// the fixed layout scales as a whole and the pictures have the screen's pixels.
+TEST_F(Window, DrawsItsPicturesAtTheScreensPixelRatio) {
+    Open();
+    const qreal ratio = window->devicePixelRatioF();
+    if (qEnvironmentVariable("QT_SCALE_FACTOR") == "2") {
+        EXPECT_EQ(ratio, 2.0);
+    }
+    EXPECT_EQ(window->size(), QSize(513, 343));
+    const QPixmap shot = window->grab();
+    EXPECT_EQ(shot.size(), QSize(513, 343) * ratio) << "the window is not drawn with the screen's pixels";
+    for (const QPixmap* picture : {&window->pictures().background, &window->pictures().button[0],
+                                   &window->pictures().close, &window->pictures().success}) {
+        EXPECT_EQ(picture->devicePixelRatio(), ratio);
+        EXPECT_EQ(picture->size(), picture->deviceIndependentSize().toSize() * ratio) << "a picture drawn at 1x";
+    }
+    EXPECT_EQ(window->pictures().background.deviceIndependentSize().toSize(), kBackgroundSize);
+}
+
 TEST(PictureButton, ShowsItsFourPicturesAndClicksOnlyWhenReleasedInside) {
     QWidget parent;
-    PictureButton button("Start", &parent);
+    const WindowPictures pictures(1.0);
+    PictureButton button(pictures.button, &parent, "Start");
+    // The middle of the button, left of its text: what each picture shows there.
+    const QPoint face(6, 12);
+    const auto shows = [&](int picture) {
+        return button.grab().toImage().pixelColor(face) == pictures.button[picture].toImage().pixelColor(face);
+    };
     button.setGeometry(0, 0, 89, 25);
     parent.show();
     QSignalSpy clicks(&button, &PictureButton::clicked);
     EXPECT_EQ(button.picture(), PictureButton::Normal);
+    EXPECT_TRUE(shows(PictureButton::Normal));
 
     QEnterEvent enter(QPointF(5, 5), QPointF(5, 5), QPointF(5, 5));
     QApplication::sendEvent(&button, &enter);
     EXPECT_EQ(button.picture(), PictureButton::Hovered);
+    EXPECT_TRUE(shows(PictureButton::Hovered));
     QTest::mousePress(&button, Qt::LeftButton, {}, QPoint(5, 5));
     EXPECT_EQ(button.picture(), PictureButton::Pressed);
+    EXPECT_TRUE(shows(PictureButton::Pressed));
     QTest::mouseRelease(&button, Qt::LeftButton, {}, QPoint(5, 5));
     EXPECT_EQ(button.picture(), PictureButton::Hovered);
     EXPECT_EQ(clicks.count(), 1);
@@ -174,6 +202,7 @@ TEST(PictureButton, ShowsItsFourPicturesAndClicksOnlyWhenReleasedInside) {
 
     button.setEnabled(false);
     EXPECT_EQ(button.picture(), PictureButton::Unavailable);
+    EXPECT_TRUE(shows(PictureButton::Unavailable));
     QApplication::sendEvent(&button, &enter);
     QTest::mouseClick(&button, Qt::LeftButton, {}, QPoint(5, 5));
     EXPECT_EQ(button.picture(), PictureButton::Unavailable);
