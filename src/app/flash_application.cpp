@@ -226,11 +226,12 @@ bool FlashApplication::FlashCreate() {
         c.Frame.dialogBorder = true;
         c.Frame.width = 480;
         c.Frame.height = 185;
-        c.GroupBox1.position = {0, 0};
         c.Frame.caption = "运营商升级程序";
+        // The compact product runs at once: its panel and small gauge show.
+        c.GroupBox1.visible = true;
+        c.CGauge1.visible = true;
     }
-    Control& gauge = project == package::kProjectZQ65_Custom ? c.CGauge1 : c.ProgressBar;
-    gauge.visible = true;
+    // The window's own gauge waits for the wizard's updating page.
     c.StopButton.enabled = false;
     c.ImageFolderEdit.text = workingFolder_.string();
 
@@ -404,6 +405,9 @@ DeviceChecks FlashApplication::MakeDeviceChecks() {
     };
     // The Japanese products ask before every update; the answer comes through
     // the Dialogs seam (the window draws its own picture box for it).
+    checks.revisionFamilyMismatch = [this] {
+        return package::CheckRevisionFamily(parts_->interrogation.Readings().DeviceRevision, form_->options().Version);
+    };
     checks.confirmStart = [this] {
         return services_.dialogs.ShowMessage(JapaneseToolCaption(options_.ProjectIndex), kJapaneseStartQuestion,
                                              platform::DialogButtons::OkCancel,

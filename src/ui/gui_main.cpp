@@ -116,7 +116,7 @@ int main(int argc, char** argv) {
         application.Destroy();
         return cli::kExitFailure;
     }
-    ui::MainWindow window(application);
+    ui::MainWindow window(application, &dialogs);
     window.show();
     std::unique_ptr<ui::Unattended> unattended;
     if (gui.unattended) {

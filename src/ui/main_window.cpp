@@ -9,6 +9,7 @@
 #include <QThread>
 
 #include "ui/picture_button.h"
+#include "ui/qt_dialogs.h"
 
 namespace firmora::ui {
 namespace {
@@ -56,8 +57,10 @@ QLabel* Place(QWidget* parent, QRect where, int pixels) {
 
 }  // namespace
 
-MainWindow::MainWindow(app::FlashApplication& application, QWidget* parent)
-    : QWidget(parent, Qt::FramelessWindowHint | Qt::WindowMinimizeButtonHint), application_(application) {
+MainWindow::MainWindow(app::FlashApplication& application, QtDialogs* dialogs, QWidget* parent)
+    : QWidget(parent, Qt::FramelessWindowHint | Qt::WindowMinimizeButtonHint),
+      application_(application),
+      dialogs_(dialogs) {
     setFixedSize(513, 343);
     pictures_ = std::make_unique<WindowPictures>(devicePixelRatioF());
     setCursor(Qt::PointingHandCursor);  // the background picture's hand cursor
@@ -111,6 +114,9 @@ void MainWindow::PutAway() {
     if (putAway_) return;
     putAway_ = true;
     timer1_.stop();
+    // This thread shows no box while it waits below; one the readiness loop
+    // asks for meanwhile is answered as its Cancel.
+    if (dialogs_ != nullptr) dialogs_->Close();
     // Waits for every worker; none posts afterwards, so the wake-up can go.
     application_.Destroy();
     if (application_.HasForm()) {

@@ -26,13 +26,16 @@ class QProgressBar;
 namespace firmora::ui {
 
 class PictureButton;
+class QtDialogs;
 
 class MainWindow final : public QWidget {
     Q_OBJECT
 public:
     // The application must have been created (FlashApplication::Create) and
     // have its form; it outlives this widget, which destroys it when closed.
-    explicit MainWindow(app::FlashApplication& application, QWidget* parent = nullptr);
+    // `dialogs`, when the application shows its boxes through them, are
+    // closed before that, so that no thread waits for a box meanwhile.
+    explicit MainWindow(app::FlashApplication& application, QtDialogs* dialogs = nullptr, QWidget* parent = nullptr);
     ~MainWindow() override;
 
     // The controls drawn again from the form.
@@ -66,6 +69,7 @@ private:
     void PutAway();
 
     app::FlashApplication& application_;
+    QtDialogs* dialogs_;
     std::unique_ptr<WindowPictures> pictures_;
     QLabel* title_;
     QLabel* heading_;

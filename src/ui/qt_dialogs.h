@@ -6,6 +6,11 @@
 // The guide wizards are not drawn yet: ShowGuide shows the wizard's title
 // and pages in one confirmation box (OK confirms, Cancel declines).
 
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <vector>
+
 #include "platform/dialogs.h"
 
 class QObject;
@@ -20,8 +25,22 @@ public:
                                        platform::DialogButtons buttons, platform::DialogIcon icon) override;
     bool ShowGuide(const platform::GuideRequest& request) override;
 
+    // Called on the GUI thread before it waits for the other threads (the
+    // application's Destroy): a box one of them waits for, and every box
+    // asked for later on another thread, is answered at once as its Cancel
+    // (or No) would be. The GUI thread runs no box while it waits, so a
+    // thread waiting for one would otherwise never end.
+    void Close();
+
 private:
+    struct Waiting;
+    template <class Answer, class Show>
+    Answer Ask(Show show, Answer dismissed);
+
     QObject& gui_;
+    std::mutex mutex_;
+    bool closed_ = false;
+    std::vector<std::shared_ptr<Waiting>> waiting_;
 };
 
 }  // namespace firmora::ui

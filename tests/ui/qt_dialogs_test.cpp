@@ -10,6 +10,8 @@
 #include <QTimer>
 
 #include <atomic>
+#include <chrono>
+#include <future>
 #include <thread>
 
 #include "ui/qt_dialogs.h"
@@ -51,6 +53,56 @@ TEST(QtDialogs, AnswersABoxAskedOnAnotherThread) {
     EXPECT_TRUE(QTest::qWaitFor([&] { return answered.load(); }, 10'000));
     worker.join();
     EXPECT_EQ(answer, DialogAnswer::No);
+}
+
+// Waits for `asked` as the application's Destroy waits for its threads,
+// running no events; true when it ended in time. Otherwise the box it asked
+// for is shown and closed, so that the thread ends all the same.
+template <class Answer>
+bool EndsWithoutTheGuiThread(std::future<Answer>& asked, bool& shown) {
+    const bool ended = asked.wait_for(std::chrono::seconds(30)) == std::future_status::ready;
+    if (!ended) {
+        EXPECT_TRUE(QTest::qWaitFor([&] { return shown; }, 10'000));
+    }
+    return ended;
+}
+
+// The GUI thread about to wait for the readiness loop (the application's
+// Destroy) runs no box; a box that loop waits for must not hold it forever.
+TEST(QtDialogs, CloseAnswersTheBoxesOtherThreadsWaitForAsTheirCancel) {
+    QtDialogs dialogs(*qApp);
+    // Any box shown is recorded and closed without a button.
+    bool shown = false;
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            shown = true;
+            box->reject();
+        }
+    });
+    watch.start(10);
+    const auto ask = [&](DialogButtons buttons) {
+        return std::async(std::launch::async, [&dialogs, buttons] {
+            return dialogs.ShowMessage("Exit", "Quit?", buttons, platform::DialogIcon::Question);
+        });
+    };
+
+    std::future<DialogAnswer> waiting = ask(DialogButtons::YesNo);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));  // most likely waiting by now; either way is sound
+    dialogs.Close();
+    EXPECT_TRUE(EndsWithoutTheGuiThread(waiting, shown)) << "the asking thread still waits for a box";
+    EXPECT_EQ(waiting.get(), DialogAnswer::No);
+    QTest::qWait(50);  // the box's queued request runs and shows nothing
+    EXPECT_FALSE(shown);
+
+    // Closed: a box asked for later is answered at once, an OK-only box by OK.
+    for (const auto& [buttons, answer] : {std::pair{DialogButtons::OkCancel, DialogAnswer::Cancel},
+                                          std::pair{DialogButtons::Ok, DialogAnswer::Ok}}) {
+        shown = false;
+        std::future<DialogAnswer> later = ask(buttons);
+        EXPECT_TRUE(EndsWithoutTheGuiThread(later, shown));
+        EXPECT_EQ(later.get(), answer);
+    }
 }
 
 TEST(QtDialogs, AGuideIsConfirmedOnlyByOk) {
