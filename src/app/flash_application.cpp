@@ -27,6 +27,8 @@ constexpr const char* kBackupFolderName = "Backup";
 constexpr const char* kConfigFileName = "Config.ini";
 constexpr const char* kWelcome = "Welcome to Firmora_QCOMM!!";
 constexpr uint32_t kPauseAfterFoldersMs = 100;
+// Where the Japanese products' Start and Finish pictures stand in the window.
+constexpr int kJapanesePictureTop = 212;
 
 // The companion programs' locks; the installer's is only tested once they are free.
 constexpr const char* kCompanionLock = "Mutex_KX_0_Modem";
@@ -342,14 +344,35 @@ bool FlashApplication::ProjectStart() {
 }
 
 void FlashApplication::ApplyJapaneseTexts() {
-    if (!IsJapaneseProduct(options_.ProjectIndex) && options_.Language != 1) return;
+    const int project = options_.ProjectIndex;
+    const bool japaneseProduct = IsJapaneseProduct(project);
+    if (!japaneseProduct && options_.Language != 1) return;
     WindowControls& c = form_->controls();
-    for (Control* control : {&c.Label_status, &c.Label_title_japannese, &c.Label_warning_start_japanese,
-                             &c.Label13, &c.Label15, &c.Label20, &c.Label16, &c.Label21}) {
+    // The window's own texts are in a Japanese face already; these are the
+    // other window styles' texts.
+    for (Control* control : {&c.Label_status, &c.Label_title_japannese, &c.Label_warning_start_japanese}) {
         control->font = JapaneseFont();
     }
     if (!c.StartButton.enabled) c.Label_status.text = "準備中";
-    c.Label_warning.text = "アップデート中はUSBケーブルを抜かないでください。";
+    c.Label_title.font = JapaneseFont();
+    c.Image_warning.visible = false;
+    if (japaneseProduct) {
+        c.Label_title.text = project == package::kProjectDI79_21 ? "KQ004TR Software Update Tool (Ver3.0.1)"
+                                                                 : JapaneseToolCaption(project);
+        c.Label_warning.visible = false;
+        c.Label_warning_7921.visible = true;
+        // Their Start and Finish pictures come up into the window.
+        for (Control* picture : {&c.Image_start0, &c.Image_start0_0, &c.Image_finish0}) {
+            picture->position.top = kJapanesePictureTop;
+        }
+        return;
+    }
+    c.Label_title.text = options_.Name + " ソフトウェアアップデートツール Ver" + kWindowVersionLine;
+    c.Label_warning.text = "ファームウェア更新中に取り外さないでください。";
+    c.Label_warning.font = c.Label_warning_7921.font;
+    c.Label_warning.wordWrap = true;
+    c.Label_warning.visible = true;
+    c.Image_start0_0.pictureIndex = 3;
 }
 
 // --- What the run controller takes from here ---

@@ -41,6 +41,7 @@ TEST_F(Application, StartsReadyRunsToPassAndRemovesOnlyTheWorkingFolder) {
     EXPECT_FALSE(c.StopButton.enabled);
     EXPECT_TRUE(c.Label_title.visible);
     EXPECT_FALSE(c.Timer1.enabled);
+    EXPECT_FALSE(c.ProgressBar.visible) << "the gauge waits for the updating page";
     EXPECT_FALSE(app->Ending());
 
     ASSERT_TRUE(WaitReady());
@@ -157,6 +158,17 @@ TEST_F(Application, TheJapaneseProductsAskBeforeEveryUpdate) {
     ASSERT_TRUE(app->Create());
     ASSERT_TRUE(WaitReady());
 
+    // Their window: the two-product warning instead of the unplug one, the
+    // Start and Finish pictures moved up into view, the window's own faces kept.
+    const WindowControls& c = app->form().controls();
+    EXPECT_EQ(c.Label_title.text, "Koriant Software Update Tool");
+    EXPECT_EQ(c.Label_title.font, JapaneseFont());
+    EXPECT_TRUE(c.Label_warning_7921.visible);
+    EXPECT_FALSE(c.Label_warning.visible || c.Image_warning.visible);
+    EXPECT_EQ(c.Image_start0_0.position.top, 212);
+    EXPECT_EQ(c.Image_finish0.position.top, 212);
+    EXPECT_EQ(c.Label13.font, UiGothic(12));
+
     dialogs.QueueAnswer(platform::DialogAnswer::Cancel);
     app->form().StartClick();
     ASSERT_FALSE(dialogs.shown().empty());
@@ -169,6 +181,37 @@ TEST_F(Application, TheJapaneseProductsAskBeforeEveryUpdate) {
     app->form().StartClick();
     EXPECT_TRUE(app->form().SlotOccupied(0));
     ASSERT_TRUE(DrainUntil([this] { return !app->form().AnySlotOccupied(); }));
+}
+
+// Without a device Next goes off at the readiness loop's first pass; it
+// comes on once the switched device lists a Diag and an AT port. The
+// wizard's device check asks the device's revision family on the readings
+// of that pass.
+TEST_F(Application, NextFollowsTheReadinessPassAndTheWizardChecksTheDevicesFamily) {
+    // The mode switch takes a minute: the first pass surely finds no port.
+    Make({{"programs", {{"swivletMs", 60000}}}}, "cdrom-first");
+    std::vector<bool> next;  // Next's state after each decision, in order
+    app->onReadiness = [this, &next](const package::ReadinessDecision&) {
+        next.push_back(app->form().controls().Label21.enabled);
+    };
+    ASSERT_TRUE(app->Create());
+    ASSERT_TRUE(WaitReady());
+    ASSERT_GE(next.size(), 2U);
+    EXPECT_FALSE(next.front());
+    EXPECT_TRUE(next.back());
+
+    app->form().nextButtonClick();
+    app->form().nextButtonClick();
+    EXPECT_EQ(app->form().controls().Label13.text, "Device Check") << "the device's family fits the package";
+    EXPECT_FALSE(app->form().SlotOccupied(0));
+}
+
+TEST_F(Application, TheWizardRefusesADeviceOfAnotherRevisionFamily) {
+    ASSERT_TRUE(Start({{"identity", {{"revision", "v2.1.0"}}}}));
+    ASSERT_TRUE(DrainUntil([this] { return app->LastReadiness().has_value(); }));
+    app->form().nextButtonClick();
+    app->form().nextButtonClick();
+    EXPECT_EQ(app->form().controls().Label14.text, "本アップデートツールは適用できません。");
 }
 
 // A device the package does not fit: the refusal reaches the window
@@ -195,6 +238,9 @@ TEST_F(Application, TheCompactProductStartsTheUpdateOnceItsWizardIsConfirmed) {
     const WindowFrame& frame = app->form().controls().Frame;
     EXPECT_EQ(std::pair(frame.width, frame.height), std::pair(480, 185));
     EXPECT_TRUE(frame.stayOnTop);
+    EXPECT_TRUE(app->form().controls().GroupBox1.visible);
+    EXPECT_TRUE(app->form().controls().CGauge1.visible);
+    EXPECT_FALSE(app->form().controls().ProgressBar.visible);
     EXPECT_TRUE(app->form().SlotOccupied(0));
     ASSERT_TRUE(DrainUntil([this] { return !app->form().AnySlotOccupied(); }));
     EXPECT_FALSE(app->LastReadiness().has_value());
