@@ -57,4 +57,30 @@ void PictureButton::changeEvent(QEvent* event) {
     QWidget::changeEvent(event);
 }
 
+PictureArea::PictureArea(QWidget* parent) : QWidget(parent) { setMouseTracking(true); }
+
+void PictureArea::setPicture(const QPixmap* picture) {
+    if (picture == picture_) return;
+    picture_ = picture;
+    update();
+}
+
+void PictureArea::paintEvent(QPaintEvent*) {
+    if (picture_ == nullptr) return;
+    QPainter painter(this);
+    painter.drawPixmap(rect(), *picture_);
+}
+
+void PictureArea::mousePressEvent(QMouseEvent* event) {
+    if (event->button() == Qt::LeftButton && onPress) onPress();
+}
+
+void PictureArea::mouseReleaseEvent(QMouseEvent* event) {
+    if (event->button() == Qt::LeftButton && onRelease) onRelease(rect().contains(event->position().toPoint()));
+}
+
+void PictureArea::mouseMoveEvent(QMouseEvent*) {
+    if (onMove) onMove();
+}
+
 }  // namespace firmora::ui

@@ -6,6 +6,8 @@
 
 #include <QWidget>
 
+#include <functional>
+
 #include "ui/window_pictures.h"
 
 namespace firmora::ui {
@@ -39,6 +41,31 @@ private:
     const PictureSet& pictures_;
     QString text_;
     int picture_ = Normal;
+};
+
+// One picture the window's form switches (or, without one, a bare click
+// area): it reports the mouse to the window, which hands it to the form's
+// handlers and then shows the picture the form chose.
+class PictureArea final : public QWidget {
+public:
+    explicit PictureArea(QWidget* parent);
+    const QPixmap* picture() const { return picture_; }
+    // `picture` outlives the area; null shows nothing.
+    void setPicture(const QPixmap* picture);
+
+    std::function<void()> onPress;
+    // After a press: whether the release was inside the area (a click).
+    std::function<void(bool inside)> onRelease;
+    std::function<void()> onMove;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+
+private:
+    const QPixmap* picture_ = nullptr;
 };
 
 }  // namespace firmora::ui

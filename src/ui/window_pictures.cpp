@@ -3,6 +3,7 @@
 #include <QPainter>
 #include <QPainterPath>
 
+#include <algorithm>
 #include <functional>
 
 namespace firmora::ui {
@@ -31,10 +32,12 @@ public:
     }
 };
 
-QPixmap Background(qreal ratio) {
-    QPixmap pixmap = Canvas(kBackgroundSize, ratio);
+QSize SizeOf(const app::Control& control) { return {std::max(control.width, 1), std::max(control.height, 1)}; }
+
+QPixmap Background(qreal ratio, QSize size) {
+    QPixmap pixmap = Canvas(size, ratio);
     Painter p(pixmap);
-    const QRectF all(QPointF(0, 0), kBackgroundSize);
+    const QRectF all(QPointF(0, 0), size);
     QLinearGradient sky(0, 0, 0, all.height());
     sky.setColorAt(0, QColor(0xf4, 0xf8, 0xfd));
     sky.setColorAt(1, QColor(0xdc, 0xe8, 0xf6));
@@ -42,9 +45,9 @@ QPixmap Background(qreal ratio) {
     // Soft waves along the bottom, behind the buttons.
     for (int wave = 0; wave < 3; ++wave) {
         QPainterPath path;
-        const qreal base = 262 + wave * 14;
+        const qreal base = all.height() * 0.76 + wave * 14;
         path.moveTo(0, base);
-        path.cubicTo(140, base - 26, 330, base + 26, all.width(), base - 8);
+        path.cubicTo(all.width() * 0.27, base - 26, all.width() * 0.64, base + 26, all.width(), base - 8);
         path.lineTo(all.width(), all.height());
         path.lineTo(0, all.height());
         path.closeSubpath();
@@ -98,36 +101,43 @@ PictureSet Faces(QSize size, qreal ratio, QColor colour, const QString& text) {
     return set;
 }
 
-std::array<QPixmap, 2> Minimise(qreal ratio) {
+std::array<QPixmap, 2> Minimise(qreal ratio, QSize size) {
     std::array<QPixmap, 2> pictures;
+    const QRectF area = QRectF(QPointF(0, 0), size).adjusted(0.5, 0.5, -0.5, -0.5);
     for (int pressed = 0; pressed < 2; ++pressed) {
-        pictures[pressed] = Canvas({17, 17}, ratio);
+        pictures[pressed] = Canvas(size, ratio);
         Painter p(pictures[pressed]);
         p.setBrush(pressed ? QColor(255, 255, 255, 90) : QColor(255, 255, 255, 40));
         p.setPen(QPen(QColor(255, 255, 255, 160), 1));
-        p.drawRoundedRect(QRectF(0.5, 0.5, 16, 16), 3, 3);
+        p.drawRoundedRect(area, 3, 3);
         p.setPen(QPen(Qt::white, 2, Qt::SolidLine, Qt::RoundCap));
-        p.drawLine(QPointF(4.5, 11.5 + pressed), QPointF(12.5, 11.5 + pressed));
+        const qreal line = area.height() * 0.68 + pressed;
+        p.drawLine(QPointF(area.width() * 0.25, line), QPointF(area.width() * 0.75, line));
     }
     return pictures;
 }
 
-QPixmap Close(qreal ratio) {
-    QPixmap pixmap = Canvas({41, 17}, ratio);
+QPixmap Close(qreal ratio, QSize size) {
+    QPixmap pixmap = Canvas(size, ratio);
     Painter p(pixmap);
+    const QRectF area = QRectF(QPointF(0, 0), size).adjusted(0.5, 0.5, -0.5, -0.5);
     p.setBrush(kRed);
     p.setPen(QPen(kRed.darker(130), 1));
-    p.drawRoundedRect(QRectF(0.5, 0.5, 40, 16), 3, 3);
+    p.drawRoundedRect(area, 3, 3);
     p.setPen(QPen(Qt::white, 2, Qt::SolidLine, Qt::RoundCap));
-    p.drawLine(QPointF(16.5, 4.5), QPointF(24.5, 12.5));
-    p.drawLine(QPointF(24.5, 4.5), QPointF(16.5, 12.5));
+    const QPointF centre = area.center();
+    const qreal arm = area.height() / 4;
+    p.drawLine(centre + QPointF(-arm, -arm), centre + QPointF(arm, arm));
+    p.drawLine(centre + QPointF(arm, -arm), centre + QPointF(-arm, arm));
     return pixmap;
 }
 
-// The compact product's panel pictures: a round badge with a sign in it.
-QPixmap Badge(qreal ratio, QColor colour, const std::function<void(QPainter&)>& sign) {
-    QPixmap pixmap = Canvas(kPanelPictureSize, ratio);
+// The compact product's panel pictures: a round badge with a sign in it,
+// drawn on a 64 x 64 grid scaled to the picture's size.
+QPixmap Badge(qreal ratio, QSize size, QColor colour, const std::function<void(QPainter&)>& sign) {
+    QPixmap pixmap = Canvas(size, ratio);
     Painter p(pixmap);
+    p.scale(size.width() / 64.0, size.height() / 64.0);
     p.setBrush(colour);
     p.setPen(QPen(colour.darker(130), 2));
     p.drawEllipse(QRectF(3, 3, 58, 58));
@@ -154,17 +164,17 @@ void Cross(QPainter& p) {
 
 }  // namespace
 
-WindowPictures::WindowPictures(qreal screenRatio)
+WindowPictures::WindowPictures(qreal screenRatio, const app::WindowControls& c)
     : ratio(screenRatio),
-      background(Background(screenRatio)),
-      button(Faces(kButtonSize, screenRatio, kBlue, QString())),
-      minimise(Minimise(screenRatio)),
-      close(Close(screenRatio)),
-      start(Faces(kStartSize, screenRatio, kGreen, "Start")),
-      startAlternate(Faces(kStartSize, screenRatio, kGreen, QString::fromUtf8("スタート"))),
-      finish(Faces(kStartSize, screenRatio, kOrange, QString::fromUtf8("終了"))),
-      updating(Badge(screenRatio, kBlue, UpdateArrow)),
-      success(Badge(screenRatio, kGreen, Tick)),
-      failure(Badge(screenRatio, kRed, Cross)) {}
+      background(Background(screenRatio, SizeOf(c.Image_Big))),
+      button(Faces(SizeOf(c.Image16), screenRatio, kBlue, QString())),
+      minimise(Minimise(screenRatio, SizeOf(c.Image6))),
+      close(Close(screenRatio, SizeOf(c.Image7))),
+      start(Faces(SizeOf(c.Image_start0), screenRatio, kGreen, "Start")),
+      startAlternate(Faces(SizeOf(c.Image_start0_0), screenRatio, kGreen, QString::fromUtf8("スタート"))),
+      finish(Faces(SizeOf(c.Image_finish0), screenRatio, kOrange, QString::fromUtf8("終了"))),
+      updating(Badge(screenRatio, SizeOf(c.Image_custom_running), kBlue, UpdateArrow)),
+      success(Badge(screenRatio, SizeOf(c.Image_custom_success), kGreen, Tick)),
+      failure(Badge(screenRatio, SizeOf(c.Image_custom_failure), kRed, Cross)) {}
 
 }  // namespace firmora::ui

@@ -1,13 +1,14 @@
 #pragma once
 // The main window's pictures, drawn with QPainter when the window is built
-// rather than read from files. Each is drawn at the screen's device pixel
-// ratio: its logical size is the control's, its pixels are as many as the
-// screen shows, so a scaled window stays sharp instead of stretching 1x
-// pictures.
+// rather than read from files. Each is drawn at the size of the control that
+// shows it and at the screen's device pixel ratio: a scaled window stays
+// sharp instead of stretching 1x pictures.
 
 #include <QPixmap>
 
 #include <array>
+
+#include "app/window_controls.h"
 
 namespace firmora::ui {
 
@@ -15,14 +16,15 @@ namespace firmora::ui {
 using PictureSet = std::array<QPixmap, 4>;
 
 struct WindowPictures {
-    // Draws every picture for a screen of `ratio` device pixels per logical pixel.
-    explicit WindowPictures(qreal ratio);
+    // Draws every picture for a screen of `ratio` device pixels per logical
+    // pixel, each at the size its control has in `controls`.
+    WindowPictures(qreal ratio, const app::WindowControls& controls);
 
     qreal ratio;
-    QPixmap background;         // Image_Big, 513 x 345
-    PictureSet button;          // the Cancel, Finish and Next buttons' face, 89 x 25
-    std::array<QPixmap, 2> minimise;  // Image_min0 at rest, Image_min1 pressed, 17 x 17
-    QPixmap close;              // Image7, 41 x 17
+    QPixmap background;               // Image_Big
+    PictureSet button;                // the Cancel, Finish and Next buttons' face (Image16)
+    std::array<QPixmap, 2> minimise;  // Image_min0 at rest, Image_min1 pressed
+    QPixmap close;                    // Image7
     PictureSet start;           // Image_start0 ... Image_start3
     PictureSet startAlternate;  // Image_start0_0 ... Image_start3_3
     PictureSet finish;          // Image_finish0 ... Image_finish3
@@ -31,11 +33,5 @@ struct WindowPictures {
     QPixmap success;
     QPixmap failure;
 };
-
-// The logical sizes the pictures are drawn for.
-inline constexpr QSize kBackgroundSize{513, 345};
-inline constexpr QSize kButtonSize{89, 25};
-inline constexpr QSize kStartSize{121, 41};
-inline constexpr QSize kPanelPictureSize{64, 64};
 
 }  // namespace firmora::ui

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <thread>
 
 #include "app/run_validation.h"
@@ -183,6 +184,21 @@ TEST_F(Application, TheJapaneseProductsAskBeforeEveryUpdate) {
     ASSERT_TRUE(DrainUntil([this] { return !app->form().AnySlotOccupied(); }));
 }
 
+// A package in Japanese for another product: its own unplug warning in the
+// Japanese face, the product named in the title, Start's alternate set off.
+TEST_F(Application, AJapanesePackageOfAnotherProductWarnsInJapanese) {
+    Carry(DefaultWith("LTEType = LTE\r\n", "LTEType = LTE\r\nLanguage = Japanese\r\nName = FM9x15\r\n"));
+    ASSERT_TRUE(Start());
+    const WindowControls& c = app->form().controls();
+    EXPECT_EQ(c.Label_warning.text, "ファームウェア更新中に取り外さないでください。");
+    EXPECT_TRUE(c.Label_warning.visible && c.Label_warning.wordWrap);
+    EXPECT_EQ(c.Label_warning.font.name, "MS PGothic");
+    EXPECT_FALSE(c.Image_warning.visible);
+    EXPECT_NE(c.Label_title.text.find("FM9x15"), std::string::npos);
+    EXPECT_EQ(c.Label_title.font, JapaneseFont());
+    EXPECT_FALSE(c.Label_warning_7921.visible);
+}
+
 // Without a device Next goes off at the readiness loop's first pass; it
 // comes on once the switched device lists a Diag and an AT port. The
 // wizard's device check asks the device's revision family on the readings
@@ -190,15 +206,17 @@ TEST_F(Application, TheJapaneseProductsAskBeforeEveryUpdate) {
 TEST_F(Application, NextFollowsTheReadinessPassAndTheWizardChecksTheDevicesFamily) {
     // The mode switch takes a minute: the first pass surely finds no port.
     Make({{"programs", {{"swivletMs", 60000}}}}, "cdrom-first");
-    std::vector<bool> next;  // Next's state after each decision, in order
-    app->onReadiness = [this, &next](const package::ReadinessDecision&) {
-        next.push_back(app->form().controls().Label21.enabled);
+    // Next's state after each decision, in order (held until the
+    // application's end, which still shows the decisions left in its queue).
+    auto next = std::make_shared<std::vector<bool>>();
+    app->onReadiness = [this, next](const package::ReadinessDecision&) {
+        next->push_back(app->form().controls().Label21.enabled);
     };
     ASSERT_TRUE(app->Create());
     ASSERT_TRUE(WaitReady());
-    ASSERT_GE(next.size(), 2U);
-    EXPECT_FALSE(next.front());
-    EXPECT_TRUE(next.back());
+    ASSERT_GE(next->size(), 2U);
+    EXPECT_FALSE(next->front());
+    EXPECT_TRUE(next->back());
 
     app->form().nextButtonClick();
     app->form().nextButtonClick();

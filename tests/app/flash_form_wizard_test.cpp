@@ -285,7 +285,8 @@ TEST_F(Wizard, TheCompactProductsResultPanelsResizeTheWindowAboutItsCentre) {
 
 // The Start pictures of the other window styles: hover and press show while
 // Start is on; the release presses Start, and the set shows disabled while
-// the run holds Start off. Finish hovers only while Close is on.
+// the run holds Start off. Finish hovers only while Close is on, and its
+// release closes.
 TEST_F(Wizard, TheStartPictureHoversPressesAndStartsTheRun) {
     Open();
     WindowControls& c = form->controls();
@@ -309,6 +310,19 @@ TEST_F(Wizard, TheStartPictureHoversPressesAndStartsTheRun) {
     form->Image_finish0MouseMove();
     EXPECT_EQ(c.Image_finish0.pictureIndex, 0);
     RunToEnd();
+
+    // Finish, enabled at the end of a run: hovered, pressed, and its release
+    // closes through the close confirmation (no run: nothing to ask).
+    int closes = 0;
+    form->onCloseRequested = [&] { ++closes; };
+    c.CloseButton.enabled = true;
+    c.Image_finish0.pictureIndex = 0;
+    form->Image_finish0MouseMove();
+    form->Image_finish2MouseDown();
+    EXPECT_EQ(c.Image_finish0.pictureIndex, 1);
+    form->Image_finish2MouseUp();
+    EXPECT_EQ(c.Image_finish0.pictureIndex, 0);
+    EXPECT_EQ(closes, 1);
 }
 
 }  // namespace
