@@ -6,7 +6,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build}
-shown=(ready-en passed-en failed-ja)
+shown=(ready-en running-en passed-en failed-en)
 
 cmake --build "$build" --target firmora_ui_tests -- -j2
 QT_QPA_PLATFORM=offscreen "$build/bin/firmora_ui_tests" --gtest_filter='Screenshots.*' --gtest_brief=1

@@ -199,7 +199,7 @@ TEST_F(Screenshots, CompactLayout) {
         Open(language, "default", "Project = MDM9x15", "Project = ZQ65_Custom");
         ASSERT_TRUE(Until([this] { return !app->form().AnySlotOccupied(); }));
         window->Drain();
-    });
+    }, "the compact product's panels show no text in either language");
 }
 
 }  // namespace
