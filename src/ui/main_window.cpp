@@ -53,6 +53,12 @@ void Show(QWidget& widget, const Control& control) {
     widget.setVisible(control.visible);
 }
 
+// A compact panel lies over the wizard, the one shown last over the others.
+void ShowPanel(QWidget& panel, const Control& control) {
+    if (control.visible && panel.isHidden()) panel.raise();
+    Show(panel, control);
+}
+
 // A label's text, face and colour.
 void Write(QLabel& label, const Control& control) {
     if (label.text() != Text(control.text)) label.setText(Text(control.text));
@@ -129,6 +135,24 @@ QWidget* NewPanel(QWidget* parent) {
 
 }  // namespace
 
+// While a handler may wait on this thread for the readiness loop or a run's
+// workers (stopping them), a box one of them asks for could never be shown:
+// it is answered as its Cancel would be instead of both waiting for ever.
+class MainWindow::Waits {
+public:
+    explicit Waits(QtDialogs* dialogs) : dialogs_(dialogs) {
+        if (dialogs_ != nullptr) dialogs_->Hold();
+    }
+    ~Waits() {
+        if (dialogs_ != nullptr) dialogs_->Release();
+    }
+    Waits(const Waits&) = delete;
+    Waits& operator=(const Waits&) = delete;
+
+private:
+    QtDialogs* dialogs_;
+};
+
 MainWindow::MainWindow(app::FlashApplication& application, QtDialogs* dialogs, QWidget* parent)
     : QWidget(parent), application_(application), dialogs_(dialogs) {
     app::WindowControls& c = application_.form().controls();
@@ -152,6 +176,7 @@ MainWindow::MainWindow(app::FlashApplication& application, QtDialogs* dialogs, Q
     move(placed_);
 
     connect(&timer1_, &QTimer::timeout, this, [this] {
+        const Waits waits(dialogs_);
         application_.Timer1Timer();
         Render();
     });
@@ -183,11 +208,11 @@ void MainWindow::Build() {
     close_ = new PictureArea(this);
     close_->setPicture(&pictures_->close);
     close_->onRelease = [this](bool inside) {
-        if (inside) Handle([](app::TFlashSrcUiForm& f) { f.Image7Click(); });
+        if (inside) HandleWaiting([](app::TFlashSrcUiForm& f) { f.Image7Click(); });
     };
     closeArea_ = new PictureArea(this);
     closeArea_->onRelease = [this](bool inside) {
-        if (inside) Handle([](app::TFlashSrcUiForm& f) { f.Label16Click(); });
+        if (inside) HandleWaiting([](app::TFlashSrcUiForm& f) { f.Label16Click(); });
     };
     heading_ = NewLabel(this);
     memo_ = new QPlainTextEdit(this);
@@ -204,9 +229,9 @@ void MainWindow::Build() {
     cancel_ = new PictureButton(pictures_->button, this);
     finish_ = new PictureButton(pictures_->button, this);
     next_ = new PictureButton(pictures_->button, this);
-    connect(cancel_, &PictureButton::clicked, this, [this] { Handle([](app::TFlashSrcUiForm& f) { f.Label20Click(); }); });
-    connect(finish_, &PictureButton::clicked, this, [this] { Handle([](app::TFlashSrcUiForm& f) { f.Label16Click(); }); });
-    connect(next_, &PictureButton::clicked, this, [this] { Handle([](app::TFlashSrcUiForm& f) { f.nextButtonClick(); }); });
+    connect(cancel_, &PictureButton::clicked, this, [this] { HandleWaiting([](app::TFlashSrcUiForm& f) { f.Label20Click(); }); });
+    connect(finish_, &PictureButton::clicked, this, [this] { HandleWaiting([](app::TFlashSrcUiForm& f) { f.Label16Click(); }); });
+    connect(next_, &PictureButton::clicked, this, [this] { HandleWaiting([](app::TFlashSrcUiForm& f) { f.nextButtonClick(); }); });
 
     // The Start and Finish pictures: each hands the mouse to the handler of
     // the picture its set shows (0 idle, 2 hovered) and shows what the form chose.
@@ -224,7 +249,7 @@ void MainWindow::Build() {
         };
         area->onRelease = [this, idleUp, hoveredUp, shows](bool) {
             const auto up = shows() == 0 ? idleUp : hoveredUp;
-            Handle([up](app::TFlashSrcUiForm& f) { (f.*up)(); });
+            HandleWaiting([up](app::TFlashSrcUiForm& f) { (f.*up)(); });
         };
         area->hide();
         return area;
@@ -243,7 +268,7 @@ void MainWindow::Build() {
 
     popup_ = new QMenu(this);
     reupdate_ = popup_->addAction(QString());
-    connect(reupdate_, &QAction::triggered, this, [this] { Handle([](Form& f) { f.Reupdate1Click(); }); });
+    connect(reupdate_, &QAction::triggered, this, [this] { HandleWaiting([](Form& f) { f.Reupdate1Click(); }); });
 }
 
 void MainWindow::BuildCompactPanels() {
@@ -263,12 +288,12 @@ void MainWindow::BuildCompactPanels() {
     customExit_ = NewLabel(groupBox2_);
     speedButton1_ = new QPushButton(groupBox2_);
     connect(speedButton1_, &QPushButton::clicked, this,
-            [this] { Handle([](app::TFlashSrcUiForm& f) { f.SpeedButton1Click(); }); });
+            [this] { HandleWaiting([](app::TFlashSrcUiForm& f) { f.SpeedButton1Click(); }); });
     groupBox4_ = NewPanel(this);
     failurePicture_ = NewPicture(groupBox4_, c.Image_custom_failure, pictures_->failure);
     speedButton2_ = new QPushButton(groupBox4_);
     connect(speedButton2_, &QPushButton::clicked, this,
-            [this] { Handle([](app::TFlashSrcUiForm& f) { f.SpeedButton2Click(); }); });
+            [this] { HandleWaiting([](app::TFlashSrcUiForm& f) { f.SpeedButton2Click(); }); });
 }
 
 template <class Handler>
@@ -276,6 +301,12 @@ void MainWindow::Handle(Handler handler) {
     if (putAway_) return;
     handler(application_.form());
     Render();
+}
+
+template <class Handler>
+void MainWindow::HandleWaiting(Handler handler) {
+    const Waits waits(dialogs_);
+    Handle(handler);
 }
 
 void MainWindow::PutAway() {
@@ -343,20 +374,19 @@ void MainWindow::Render() {
     Apply(*finishPictures_, c.Image_finish0, pictures_->finish);
     Apply(*warning7921_, c.Label_warning_7921);
 
-    Show(*groupBox1_, c.GroupBox1);
+    ShowPanel(*groupBox1_, c.GroupBox1);
     Apply(*customRunning_, c.Label_custom_running);
     Apply(*customWarning_, c.Label_custom_warning);
     Apply(*smallGauge_, c.CGauge1);
-    Show(*groupBox2_, c.GroupBox2);
+    ShowPanel(*groupBox2_, c.GroupBox2);
     Apply(*customOperator_, c.Label_custom_operator);
     Apply(*customClient_, c.Label_custom_client);
     Apply(*customNew_, c.Label_custom_new);
     Apply(*customVersion_, c.Label_CustomVersion);
     Apply(*customExit_, c.Label_custom_exit);
     Apply(*speedButton1_, c.SpeedButton1);
-    Show(*groupBox4_, c.GroupBox4);
+    ShowPanel(*groupBox4_, c.GroupBox4);
     Apply(*speedButton2_, c.SpeedButton2);
-    for (QWidget* panel : {groupBox1_, groupBox2_, groupBox4_}) panel->raise();
 
     reupdate_->setText(Text(c.Reupdate1.text));
     reupdate_->setVisible(c.Reupdate1.visible);
@@ -416,6 +446,7 @@ void MainWindow::moveEvent(QMoveEvent*) {
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
+    const Waits waits(dialogs_);
     if (!putAway_ && !application_.form().FormCloseQuery()) {
         event->ignore();
         return;

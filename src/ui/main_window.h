@@ -101,6 +101,10 @@ private:
     // Runs a handler of the form, then draws.
     template <class Handler>
     void Handle(Handler handler);
+    // The same for a handler that may wait for the readiness loop or a run.
+    class Waits;
+    template <class Handler>
+    void HandleWaiting(Handler handler);
     void RenderFrame();
     void PutAway();
 

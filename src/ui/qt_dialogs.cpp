@@ -97,7 +97,7 @@ Answer QtDialogs::Ask(Show show, Answer dismissed) {
     auto waiting = std::make_shared<Waiting>();
     {
         const std::lock_guard lock(mutex_);
-        if (closed_) return dismissed;
+        if (closed_ || holds_ > 0) return dismissed;
         waiting_.push_back(waiting);
     }
     QMetaObject::invokeMethod(
@@ -118,6 +118,17 @@ void QtDialogs::Close() {
     const std::lock_guard lock(mutex_);
     closed_ = true;
     for (const std::shared_ptr<Waiting>& waiting : waiting_) waiting->Give(kDismissed);
+}
+
+void QtDialogs::Hold() {
+    const std::lock_guard lock(mutex_);
+    ++holds_;
+    for (const std::shared_ptr<Waiting>& waiting : waiting_) waiting->Give(kDismissed);
+}
+
+void QtDialogs::Release() {
+    const std::lock_guard lock(mutex_);
+    --holds_;
 }
 
 DialogAnswer QtDialogs::ShowMessage(const std::string& caption, const std::string& text, DialogButtons buttons,

@@ -31,6 +31,11 @@ public:
     // (or No) would be. The GUI thread runs no box while it waits, so a
     // thread waiting for one would otherwise never end.
     void Close();
+    // The same for the time between Hold and Release: the GUI thread runs a
+    // handler that may wait for those threads (one that stops the readiness
+    // loop or a run). Holds nest.
+    void Hold();
+    void Release();
 
 private:
     struct Waiting;
@@ -40,6 +45,7 @@ private:
     QObject& gui_;
     std::mutex mutex_;
     bool closed_ = false;
+    int holds_ = 0;
     std::vector<std::shared_ptr<Waiting>> waiting_;
 };
 

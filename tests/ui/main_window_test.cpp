@@ -303,6 +303,9 @@ TEST_F(Window, TheCompactProductResizesAboutItsCentreForItsResultPanels) {
     EXPECT_EQ(window->size(), QSize(510, 395));
     EXPECT_EQ(window->pos(), failed - QPoint((510 - 300) / 2, (395 - 165) / 2));
     EXPECT_TRUE(window->successPanel().isVisible());
+    QWidget* under = window->childAt(150, 100);  // where both panels lie
+    EXPECT_TRUE(under == &window->successPanel() || window->successPanel().isAncestorOf(under))
+        << "the panel shown last is not on top";
     EXPECT_EQ(window->windowTitle().toStdString(), controls().Frame.caption);
     QTest::mouseClick(&window->successButton(), Qt::LeftButton);
     EXPECT_TRUE(app->Ending());

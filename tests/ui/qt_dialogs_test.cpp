@@ -12,6 +12,7 @@
 #include <atomic>
 #include <chrono>
 #include <future>
+#include <optional>
 #include <thread>
 
 #include "ui/qt_dialogs.h"
@@ -55,6 +56,29 @@ TEST(QtDialogs, AnswersABoxAskedOnAnotherThread) {
     EXPECT_EQ(answer, DialogAnswer::No);
 }
 
+// Records every box shown while it lives and closes it with `button`, or
+// without one as Escape would.
+class BoxWatch {
+public:
+    explicit BoxWatch(std::optional<QMessageBox::StandardButton> button = std::nullopt) {
+        QObject::connect(&timer_, &QTimer::timeout, [this, button] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (box == nullptr) return;
+            shown = true;
+            if (button) {
+                box->button(*button)->click();
+            } else {
+                box->reject();
+            }
+        });
+        timer_.start(10);
+    }
+    bool shown = false;
+
+private:
+    QTimer timer_;
+};
+
 // Waits for `asked` as the application's Destroy waits for its threads,
 // running no events; true when it ended in time. Otherwise the box it asked
 // for is shown and closed, so that the thread ends all the same.
@@ -71,16 +95,8 @@ bool EndsWithoutTheGuiThread(std::future<Answer>& asked, bool& shown) {
 // Destroy) runs no box; a box that loop waits for must not hold it forever.
 TEST(QtDialogs, CloseAnswersTheBoxesOtherThreadsWaitForAsTheirCancel) {
     QtDialogs dialogs(*qApp);
-    // Any box shown is recorded and closed without a button.
-    bool shown = false;
-    QTimer watch;
-    QObject::connect(&watch, &QTimer::timeout, [&] {
-        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-            shown = true;
-            box->reject();
-        }
-    });
-    watch.start(10);
+    BoxWatch watch;  // any box shown is closed without a button
+    bool& shown = watch.shown;
     const auto ask = [&](DialogButtons buttons) {
         return std::async(std::launch::async, [&dialogs, buttons] {
             return dialogs.ShowMessage("Exit", "Quit?", buttons, platform::DialogIcon::Question);
@@ -103,6 +119,33 @@ TEST(QtDialogs, CloseAnswersTheBoxesOtherThreadsWaitForAsTheirCancel) {
         EXPECT_TRUE(EndsWithoutTheGuiThread(later, shown));
         EXPECT_EQ(later.get(), answer);
     }
+}
+
+// A handler that may stop the readiness loop holds the boxes the same way,
+// only while it runs.
+TEST(QtDialogs, BoxesAreAnsweredAsCancelOnlyWhileHeld) {
+    QtDialogs dialogs(*qApp);
+    BoxWatch watch(QMessageBox::Yes);
+    bool& shown = watch.shown;
+    const auto ask = [&dialogs] {
+        return std::async(std::launch::async, [&dialogs] {
+            return dialogs.ShowMessage("Exit", "Quit?", DialogButtons::YesNo, platform::DialogIcon::Question);
+        });
+    };
+    dialogs.Hold();
+    dialogs.Hold();
+    dialogs.Release();
+    std::future<DialogAnswer> held = ask();
+    EXPECT_TRUE(EndsWithoutTheGuiThread(held, shown));
+    EXPECT_EQ(held.get(), DialogAnswer::No);
+    EXPECT_FALSE(shown);
+
+    dialogs.Release();
+    std::future<DialogAnswer> released = ask();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return released.wait_for(std::chrono::seconds(0)) == std::future_status::ready; },
+                                10'000));
+    EXPECT_TRUE(shown) << "a box asked for after the release was not shown";
+    EXPECT_EQ(released.get(), DialogAnswer::Yes);
 }
 
 TEST(QtDialogs, AGuideIsConfirmedOnlyByOk) {
