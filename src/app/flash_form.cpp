@@ -93,11 +93,15 @@ void TFlashSrcUiForm::FlashDestroy() {
 }
 
 void TFlashSrcUiForm::ShowReadiness(const package::ReadinessDecision& decision) {
-    Control& label = controls_.Label_status;
-    label.text = decision.status;
-    label.font = decision.japaneseFont ? JapaneseFont() : Font{};
-    // A decision that comes in after a run began must not offer Start.
-    controls_.StartButton.enabled = decision.ready && !AnySlotOccupied();
+    // A decision that comes in after a run began must neither offer Start
+    // nor put "Ready" over the run's own status.
+    const bool running = AnySlotOccupied();
+    if (!running) {
+        Control& label = controls_.Label_status;
+        label.text = decision.status;
+        label.font = decision.japaneseFont ? JapaneseFont() : Font{};
+    }
+    controls_.StartButton.enabled = decision.ready && !running;
     RefreshStartImages();
     if (decision.versionLabel) controls_.Label_version.text = *decision.versionLabel;
     if (decision.nextEnabled) controls_.Label21.enabled = *decision.nextEnabled;

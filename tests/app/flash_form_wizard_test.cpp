@@ -100,6 +100,15 @@ TEST_F(Wizard, NextWalksFromThePrecautionsToTheSuccessPage) {
     EXPECT_TRUE(c.ProgressBar.visible);
     EXPECT_FALSE(c.Label20.visible || c.Label16.visible || c.Label21.visible);
     EXPECT_TRUE(form->SlotOccupied(0));
+    // The readiness loop's last pass may arrive after the run began.
+    const std::string upgrading = c.Label_status.text;
+    EXPECT_EQ(upgrading, " Upgrading...");
+    package::ReadinessDecision late;
+    late.ready = true;
+    late.status = "Ready";
+    form->ShowReadiness(late);
+    EXPECT_EQ(c.Label_status.text, upgrading);
+    EXPECT_FALSE(c.StartButton.enabled);
 
     RunToEnd();
     EXPECT_EQ(c.Label13.text, "Update Completed");
