@@ -223,7 +223,9 @@ void MainWindow::Build() {
     progress_ = new QProgressBar(this);
     progress_->setTextVisible(false);
     // The status line of the other window styles: shown small at the bottom
-    // edge so that Ready and Not Ready can be seen.
+    // edge so that Ready and Not Ready can be seen before the update. Once
+    // the update page is up the pages say the rest (the line would go on
+    // saying " Upgrading..." over the result).
     status_ = new QLabel(this);
     status_->setGeometry(8, 324, 497, 16);
     cancel_ = new PictureButton(pictures_->button, this);
@@ -365,7 +367,7 @@ void MainWindow::Render() {
     if (memo_->toPlainText() != Text(c.Memo1.text)) memo_->setPlainText(Text(c.Memo1.text));
     Apply(*progress_, c.ProgressBar);
     Write(*status_, c.Label_status);
-    status_->setVisible(c.Label_status.visible);
+    status_->setVisible(c.Label_status.visible && c.Label20.visible);
     Apply(*cancel_, c.Image16, c.Label20);
     Apply(*finish_, c.Image4, c.Label16);
     Apply(*next_, c.Image17, c.Label21);
