@@ -18,8 +18,12 @@
 #include <set>
 
 #include "../app/application_fixture.h"
+#include "app/startup_texts.h"
 #include "package/default_config.h"
+#include "package/project_table.h"
+#include "ui/guide_window.h"
 #include "ui/main_window.h"
+#include "ui/message_box_window.h"
 #include "ui/picture_button.h"
 #include "ui/window_fonts.h"
 
@@ -86,17 +90,23 @@ protected:
 
     // The window as drawn now, written as NAME-LANGUAGE.png and checked.
     QImage Shoot(const std::string& name, Language language) {
-        // The layouts Qt defers (the memo's scroll bars) done first.
-        QCoreApplication::sendPostedEvents();
         window->Render();
-        const QImage image = window->grab().toImage();
-        const QString file =
-            QString("%1/%2-%3.png").arg(FIRMORA_SCREENSHOT_DIR, QString::fromStdString(name), Suffix(language));
-        EXPECT_TRUE(image.save(file, "PNG")) << file.toStdString();
-        EXPECT_EQ(image.size(), window->size() * window->devicePixelRatio()) << name;
+        const QImage image = ShootWidget(*window, name, language);
         if (window->heading().isVisible()) {
             EXPECT_GT(DarkPixels(image, window->heading().geometry()), 20) << name << ": no heading drawn";
         }
+        return image;
+    }
+
+    // Any window as drawn now: its size, not blank.
+    static QImage ShootWidget(QWidget& widget, const std::string& name, Language language) {
+        // The layouts Qt defers (the memo's scroll bars) done first.
+        QCoreApplication::sendPostedEvents();
+        const QImage image = widget.grab().toImage();
+        const QString file =
+            QString("%1/%2-%3.png").arg(FIRMORA_SCREENSHOT_DIR, QString::fromStdString(name), Suffix(language));
+        EXPECT_TRUE(image.save(file, "PNG")) << file.toStdString();
+        EXPECT_EQ(image.size(), widget.size() * widget.devicePixelRatio()) << name;
         std::set<QRgb> colours;
         for (int y = 0; y < image.height(); y += 3) {
             for (int x = 0; x < image.width(); x += 3) colours.insert(image.pixel(x, y));
@@ -200,6 +210,69 @@ TEST_F(Screenshots, CompactLayout) {
         ASSERT_TRUE(Until([this] { return !app->form().AnySlotOccupied(); }));
         window->Drain();
     }, "the compact product's panels show no text in either language");
+}
+
+
+// The options of a product that shows `wizard`, in `language`.
+package::DownloadOptions GuideProduct(platform::GuideWizard wizard, Language language) {
+    package::DownloadOptions options;
+    options.Caption = "Firmora MDM9x15";
+    options.MatchVersion = "MDM9x15.LTE.VQA0012.v2.0.2";
+    switch (wizard) {
+        case platform::GuideWizard::TFormGuide: options.ProjectIndex = package::kProjectRA66_51; break;
+        case platform::GuideWizard::TFormGuide1: options.ProjectIndex = package::kProjectZP200_Italy; break;
+        case platform::GuideWizard::TFormGuide2: options.ProjectIndex = package::kProjectRE78_51; break;
+        case platform::GuideWizard::TFormGuide3: options.ProjectIndex = package::kProjectZQ65_Custom; break;
+    }
+    if (language == Language::Japanese) options.Language = 1;
+    return options;
+}
+
+// Every page of every guide wizard, and the picture box, as they are drawn.
+TEST_F(Screenshots, GuideWizardsAndTheMessageBox) {
+    using platform::GuideWizard;
+    for (Language language : {Language::English, Language::Japanese}) {
+        SCOPED_TRACE(Suffix(language));
+        for (GuideWizard wizard : {GuideWizard::TFormGuide, GuideWizard::TFormGuide1, GuideWizard::TFormGuide2}) {
+            const std::string name = platform::GuideWizardName(wizard);
+            PageGuideWindow guide(app::GuideFor(GuideProduct(wizard, language), wizard), dialogs);
+            guide.show();
+            for (int page = 0; page < 4; ++page) {
+                guide.Render();
+                ShootWidget(guide, name + "-page" + std::to_string(page + 1), language);
+                if (guide.model().pageIndex() == 1) guide.model().AgreementClick(true);
+                guide.model().NextClick();
+            }
+            EXPECT_EQ(guide.model().pageIndex(), 3) << name;
+        }
+        platform::GuideRequest request = app::GuideFor(GuideProduct(GuideWizard::TFormGuide3, language),
+                                                       GuideWizard::TFormGuide3);
+        request.devicePresent = [] { return false; };
+        SetupGuideWindow setup(request);
+        setup.show();
+        const std::vector<std::pair<const char*, std::function<void()>>> steps{
+            {"welcome", [&] { setup.model().InstallClick(); }},
+            {"licence", [&] {
+                 setup.model().AgreeClick();
+                 setup.model().NextClick();
+             }},
+            {"steps", [&] { setup.model().StartClick(); }},
+            {"device-missing", [] {}}};
+        for (const auto& [page, next] : steps) {
+            setup.Render();
+            ShootWidget(setup, std::string("TFormGuide3-") + page, language);
+            next();
+        }
+        EXPECT_EQ(setup.model().page(), windows::SetupGuide::Page::DeviceMissing);
+    }
+    // The picture box is Japanese only: one per product that shows it.
+    for (int project : {package::kProjectDO78_21, package::kProjectDI79_21}) {
+        MessageBoxWindow box(project);
+        box.model().Show();
+        box.show();
+        box.Render();
+        ShootWidget(box, "message-box-" + std::to_string(project), Language::Japanese);
+    }
 }
 
 }  // namespace
