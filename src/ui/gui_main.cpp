@@ -5,6 +5,7 @@
 #include <QFont>
 #include <QFontDatabase>
 
+#include <atomic>
 #include <iostream>
 #include <memory>
 #include <string>
@@ -13,6 +14,7 @@
 #include "cli/arguments.h"
 #include "cli/embedded_target.h"
 #include "cli/run_command.h"
+#include "cli/stop_on_interrupt.h"
 #include "core/line_log.h"
 #include "package/options_json.h"
 #include "ui/main_window.h"
@@ -124,7 +126,20 @@ int main(int argc, char** argv) {
             window, application, ui::Unattended::Settings{.picture = QString::fromStdString(gui.screenshot)},
             std::cout, std::cerr);
     }
+    // Ctrl-C in the terminal that started the window is Stop: the window
+    // closes without asking, and the application stops the run and waits
+    // for it to wind down through its closing steps before the program ends.
+    std::atomic<bool> interrupted = false;
+    const cli::StopOnInterrupt stop([&qt, &interrupted] {
+        interrupted = true;
+        QMetaObject::invokeMethod(&qt, &QCoreApplication::quit, Qt::QueuedConnection);
+    });
     qt.exec();
+    if (interrupted) {
+        window.PutAway();
+        std::cerr << kProgram << ": stopped\n";
+        return cli::kExitStopped;
+    }
     if (unattended) return unattended->Passed() ? cli::kExitOk : cli::kExitFailure;
     return application.Ending() && !application.EndMessage().empty() ? cli::kExitFailure : cli::kExitOk;
 }

@@ -47,6 +47,10 @@ public:
     explicit MainWindow(app::FlashApplication& application, QtDialogs* dialogs = nullptr, QWidget* parent = nullptr);
     ~MainWindow() override;
 
+    // Without a question: stops every run and thread and destroys the
+    // application, waiting for each to wind down (Ctrl-C in the terminal).
+    // The widget shows nothing more afterwards. Safe to call more than once.
+    void PutAway();
     // The controls drawn again from the form.
     void Render();
     // Runs what the workers posted, then draws (the GUI thread).
@@ -106,7 +110,6 @@ private:
     template <class Handler>
     void HandleWaiting(Handler handler);
     void RenderFrame();
-    void PutAway();
 
     app::FlashApplication& application_;
     QtDialogs* dialogs_;
