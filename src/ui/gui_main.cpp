@@ -132,7 +132,9 @@ int main(int argc, char** argv) {
     std::atomic<bool> interrupted = false;
     const cli::StopOnInterrupt stop([&qt, &interrupted] {
         interrupted = true;
-        QMetaObject::invokeMethod(&qt, &QCoreApplication::quit, Qt::QueuedConnection);
+        // exit, not quit: quit would close the window, and the window asks
+        // before it closes during a run.
+        QMetaObject::invokeMethod(&qt, [] { QCoreApplication::exit(cli::kExitStopped); }, Qt::QueuedConnection);
     });
     qt.exec();
     if (interrupted) {
