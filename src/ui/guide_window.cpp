@@ -10,6 +10,7 @@
 #include <QSignalBlocker>
 
 #include "ui/picture_button.h"
+#include "ui/window_fonts.h"
 
 namespace firmora::ui {
 namespace {

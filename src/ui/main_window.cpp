@@ -13,6 +13,7 @@
 
 #include "ui/picture_button.h"
 #include "ui/qt_dialogs.h"
+#include "ui/window_fonts.h"
 
 namespace firmora::ui {
 namespace {
@@ -20,12 +21,6 @@ namespace {
 using app::Control;
 
 QString Text(const std::string& text) { return QString::fromStdString(text); }
-
-QFont FontOf(const windows::Font& font) {
-    QFont qfont(Text(font.name));
-    qfont.setPixelSize(font.size);
-    return qfont;
-}
 
 QColor ColourOf(windows::Colour colour) {
     switch (colour) {

@@ -7,6 +7,8 @@
 #include <QPainter>
 #include <QPainterPath>
 
+#include "ui/window_fonts.h"
+
 namespace firmora::ui {
 namespace {
 

@@ -44,12 +44,6 @@ void ModalWindow::closeEvent(QCloseEvent* event) {
     event->accept();
 }
 
-QFont FontOf(const windows::Font& font) {
-    QFont qfont(QString::fromStdString(font.name));
-    qfont.setPixelSize(font.size);
-    return qfont;
-}
-
 windows::Position ScreenCentre() {
     const QScreen* screen = QGuiApplication::primaryScreen();
     const QPoint centre = screen != nullptr ? screen->availableGeometry().center() : QPoint(400, 300);

@@ -48,10 +48,6 @@ private:
     int result_ = 0;
 };
 
-// The Qt font of a control's font (pixel sizes; the window's names are
-// mapped to installed fonts by UseWindowFonts).
-QFont FontOf(const windows::Font& font);
-
 // The centre of the primary screen's free area.
 windows::Position ScreenCentre();
 
