@@ -9,8 +9,8 @@
 #
 # No CPACK_STRIP_FILES and no install/strip: firmora carries the demo
 # package as a ZIP archive appended after linking, and strip drops it. The
-# staging script strips firmora and appends the package again with the
-# staged firmora-pack.
+# staging script strips firmora (and firmora-gui) and appends the package
+# again with the staged firmora-pack.
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME firmora)
@@ -35,9 +35,19 @@ set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 
 set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/deb_system_files.cmake)
 set(CPACK_FIRMORA_STRIP ${CMAKE_STRIP})
-set(CPACK_FIRMORA_MAN_PAGE ${PROJECT_SOURCE_DIR}/docs/firmora.1)
 set(CPACK_FIRMORA_UDEV_RULES ${PROJECT_SOURCE_DIR}/data/udev/70-firmora.rules)
 set(CPACK_FIRMORA_COMMANDS firmora firmora-pack firmora-sim)
+set(CPACK_FIRMORA_MAN_PAGES ${PROJECT_SOURCE_DIR}/docs/firmora.1)
+# firmora-gui, when Qt 6 was found: its command, its man page, its entry in
+# the desktop's menus with our icon, and a font that writes its Japanese
+# texts (dpkg-shlibdeps adds the Qt 6 libraries).
+if(TARGET firmora-gui)
+  list(APPEND CPACK_FIRMORA_COMMANDS firmora-gui)
+  list(APPEND CPACK_FIRMORA_MAN_PAGES ${PROJECT_SOURCE_DIR}/docs/firmora-gui.1)
+  set(CPACK_FIRMORA_DESKTOP_ENTRY ${PROJECT_SOURCE_DIR}/data/desktop/firmora-gui.desktop)
+  set(CPACK_FIRMORA_ICON ${PROJECT_SOURCE_DIR}/data/desktop/firmora-gui.svg)
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-noto-cjk")
+endif()
 
 include(CPack)
 

@@ -19,6 +19,10 @@ foreach(program IN LISTS programs)
 endforeach()
 run_or_fail("appending the demo package to the packaged firmora"
             "${tree}/firmora-pack" --from "${tree}/demo-package" --output "${tree}/firmora")
+if(EXISTS "${tree}/firmora-gui")
+  run_or_fail("appending the demo package to the packaged firmora-gui" "${tree}/firmora-pack"
+              --from "${tree}/demo-package" --program firmora-gui --output "${tree}/firmora-gui")
+endif()
 
 # The commands, by links into the tree: a program follows its link to find
 # its data and companions.
@@ -27,11 +31,19 @@ foreach(command IN LISTS CPACK_FIRMORA_COMMANDS)
   file(CREATE_LINK "${CPACK_PACKAGING_INSTALL_PREFIX}/${command}" "${root}/usr/bin/${command}" SYMBOLIC)
 endforeach()
 
-# The man page, compressed as Debian keeps them (no name or time stamp, so
+# The man pages, compressed as Debian keeps them (no name or time stamp, so
 # that the same page gives the same bytes).
 file(MAKE_DIRECTORY "${root}/usr/share/man/man1")
-run_or_fail("gzip of ${CPACK_FIRMORA_MAN_PAGE}"
-            gzip -9 -n -c "${CPACK_FIRMORA_MAN_PAGE}" OUTPUT_FILE "${root}/usr/share/man/man1/firmora.1.gz")
+foreach(page IN LISTS CPACK_FIRMORA_MAN_PAGES)
+  get_filename_component(name "${page}" NAME)
+  run_or_fail("gzip of ${page}" gzip -9 -n -c "${page}" OUTPUT_FILE "${root}/usr/share/man/man1/${name}.gz")
+endforeach()
+
+# The desktop window's menu entry and icon, where desktops look for them.
+if(CPACK_FIRMORA_DESKTOP_ENTRY)
+  file(COPY "${CPACK_FIRMORA_DESKTOP_ENTRY}" DESTINATION "${root}/usr/share/applications")
+  file(COPY "${CPACK_FIRMORA_ICON}" DESTINATION "${root}/usr/share/icons/hicolor/scalable/apps")
+endif()
 
 # The udev rules where udev reads a package's rules.
 file(COPY "${CPACK_FIRMORA_UDEV_RULES}" DESTINATION "${root}/usr/lib/udev/rules.d")

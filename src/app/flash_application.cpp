@@ -27,6 +27,8 @@ constexpr const char* kBackupFolderName = "Backup";
 constexpr const char* kConfigFileName = "Config.ini";
 constexpr const char* kWelcome = "Welcome to Firmora_QCOMM!!";
 constexpr uint32_t kPauseAfterFoldersMs = 100;
+// Where the Japanese products' Start and Finish pictures stand in the window.
+constexpr int kJapanesePictureTop = 212;
 
 // The companion programs' locks; the installer's is only tested once they are free.
 constexpr const char* kCompanionLock = "Mutex_KX_0_Modem";
@@ -226,11 +228,12 @@ bool FlashApplication::FlashCreate() {
         c.Frame.dialogBorder = true;
         c.Frame.width = 480;
         c.Frame.height = 185;
-        c.GroupBox1.position = {0, 0};
         c.Frame.caption = "运营商升级程序";
+        // The compact product runs at once: its panel and small gauge show.
+        c.GroupBox1.visible = true;
+        c.CGauge1.visible = true;
     }
-    Control& gauge = project == package::kProjectZQ65_Custom ? c.CGauge1 : c.ProgressBar;
-    gauge.visible = true;
+    // The window's own gauge waits for the wizard's updating page.
     c.StopButton.enabled = false;
     c.ImageFolderEdit.text = workingFolder_.string();
 
@@ -295,7 +298,10 @@ bool FlashApplication::ProjectStart() {
     WindowControls& c = form_->controls();
     const int project = options_.ProjectIndex;
     auto guide = [&](platform::GuideWizard wizard) {
-        return services_.dialogs.ShowGuide(GuideFor(options_, wizard));
+        platform::GuideRequest request = GuideFor(options_, wizard);
+        // TFormGuide3's Start: a device is present when the port scan finds one.
+        request.devicePresent = [this] { return form_->ScanPorts(); };
+        return services_.dialogs.ShowGuide(request);
     };
     auto showNormalTitle = [&] {
         c.Frame.applicationTitle = options_.Caption;
@@ -341,14 +347,35 @@ bool FlashApplication::ProjectStart() {
 }
 
 void FlashApplication::ApplyJapaneseTexts() {
-    if (!IsJapaneseProduct(options_.ProjectIndex) && options_.Language != 1) return;
+    const int project = options_.ProjectIndex;
+    const bool japaneseProduct = IsJapaneseProduct(project);
+    if (!japaneseProduct && options_.Language != 1) return;
     WindowControls& c = form_->controls();
-    for (Control* control : {&c.Label_status, &c.Label_title_japannese, &c.Label_warning_start_japanese,
-                             &c.Label13, &c.Label15, &c.Label20, &c.Label16, &c.Label21}) {
+    // The window's own texts are in a Japanese face already; these are the
+    // other window styles' texts.
+    for (Control* control : {&c.Label_status, &c.Label_title_japannese, &c.Label_warning_start_japanese}) {
         control->font = JapaneseFont();
     }
     if (!c.StartButton.enabled) c.Label_status.text = "準備中";
-    c.Label_warning.text = "アップデート中はUSBケーブルを抜かないでください。";
+    c.Label_title.font = JapaneseFont();
+    c.Image_warning.visible = false;
+    if (japaneseProduct) {
+        c.Label_title.text = project == package::kProjectDI79_21 ? "KQ004TR Software Update Tool (Ver3.0.1)"
+                                                                 : JapaneseToolCaption(project);
+        c.Label_warning.visible = false;
+        c.Label_warning_7921.visible = true;
+        // Their Start and Finish pictures come up into the window.
+        for (Control* picture : {&c.Image_start0, &c.Image_start0_0, &c.Image_finish0}) {
+            picture->position.top = kJapanesePictureTop;
+        }
+        return;
+    }
+    c.Label_title.text = options_.Name + " ソフトウェアアップデートツール Ver" + kWindowVersionLine;
+    c.Label_warning.text = "ファームウェア更新中に取り外さないでください。";
+    c.Label_warning.font = c.Label_warning_7921.font;
+    c.Label_warning.wordWrap = true;
+    c.Label_warning.visible = true;
+    c.Image_start0_0.pictureIndex = 3;
 }
 
 // --- What the run controller takes from here ---
@@ -404,10 +431,12 @@ DeviceChecks FlashApplication::MakeDeviceChecks() {
     };
     // The Japanese products ask before every update; the answer comes through
     // the Dialogs seam (the window draws its own picture box for it).
+    checks.revisionFamilyMismatch = [this] {
+        return package::CheckRevisionFamily(parts_->interrogation.Readings().DeviceRevision, form_->options().Version);
+    };
     checks.confirmStart = [this] {
-        return services_.dialogs.ShowMessage(JapaneseToolCaption(options_.ProjectIndex), kJapaneseStartQuestion,
-                                             platform::DialogButtons::OkCancel,
-                                             platform::DialogIcon::Question) == platform::DialogAnswer::Ok;
+        return services_.dialogs.ConfirmStart(options_.ProjectIndex, JapaneseToolCaption(options_.ProjectIndex),
+                                              kJapaneseStartQuestion);
     };
     return checks;
 }

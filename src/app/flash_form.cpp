@@ -93,11 +93,15 @@ void TFlashSrcUiForm::FlashDestroy() {
 }
 
 void TFlashSrcUiForm::ShowReadiness(const package::ReadinessDecision& decision) {
-    Control& label = controls_.Label_status;
-    label.text = decision.status;
-    label.font = decision.japaneseFont ? JapaneseFont() : Font{};
-    // A decision that comes in after a run began must not offer Start.
-    controls_.StartButton.enabled = decision.ready && !AnySlotOccupied();
+    // A decision that comes in after a run began must neither offer Start
+    // nor put "Ready" over the run's own status.
+    const bool running = AnySlotOccupied();
+    if (!running) {
+        Control& label = controls_.Label_status;
+        label.text = decision.status;
+        label.font = decision.japaneseFont ? JapaneseFont() : Font{};
+    }
+    controls_.StartButton.enabled = decision.ready && !running;
     RefreshStartImages();
     if (decision.versionLabel) controls_.Label_version.text = *decision.versionLabel;
     if (decision.nextEnabled) controls_.Label21.enabled = *decision.nextEnabled;
@@ -340,7 +344,6 @@ void TFlashSrcUiForm::StopClick() {
 void TFlashSrcUiForm::ReportLine(const std::string& text, int kind) { sink_.ReportLine(text, kind); }
 
 void TFlashSrcUiForm::HandleLine(const std::string& text, int kind) {
-    const int project = options_.ProjectIndex;
     if (IsMilestone(text)) {
         WriteDownloadStatus(services_.settings, text);
         if (text == "Backup succssfully") backupDone_ = true;
@@ -348,21 +351,10 @@ void TFlashSrcUiForm::HandleLine(const std::string& text, int kind) {
     if (kind == core::kReportSuccess) {
         controls_.Reupdate1.visible = false;
         log_.DeleteAfterSuccess();
-        if (project == package::kProjectZQ65_Custom) {
-            controls_.GroupBox1.visible = false;
-            controls_.Label_CustomVersion.text = options_.MatchVersion;
-            controls_.Label_CustomVersion.visible = true;
-            controls_.GroupBox2.visible = true;
-        }
     } else if (kind == core::kReportError) {
         if (backupDone_ && !reupdateMode_) controls_.Reupdate1.visible = true;
         WriteSupportText();
         log_.Close();
-        if (project == package::kProjectZQ65_Custom) {
-            controls_.GroupBox1.visible = false;
-            controls_.GroupBox2.visible = false;
-            controls_.GroupBox4.visible = true;
-        }
     }
     if (kind == core::kReportError || kind == core::kReportSuccess) {
         ShowResultPage(kind);
@@ -388,25 +380,6 @@ void TFlashSrcUiForm::WriteSupportText() {
           std::string("We will reply to you as soon as possible and resolve the issue."),
           std::string("To cause any inconvenience to your understanding."), std::string(kSupportDashes)}) {
         log_.WriteLine(line);
-    }
-}
-
-void TFlashSrcUiForm::ShowResultPage(int kind) {
-    WindowControls& c = controls_;
-    c.Memo1.visible = false;
-    c.Label15.visible = true;
-    c.Label20.visible = false;
-    c.Label21.visible = false;
-    c.Label16.visible = true;
-    if (kind == core::kReportError) {
-        c.Label13.text = "Update Failure";
-        c.Label14.visible = false;
-        c.Label15.text = "アップデートに失敗しました";
-    } else {
-        c.Label13.text = "Update Completed";
-        c.Label14.text = options_.Version;
-        c.Label14.visible = true;
-        c.Label15.text = "アップデートが正常に完了しました";
     }
 }
 

@@ -97,6 +97,57 @@ public:
     // The finish and close picture buttons.
     void FinishButtonClick();
     void CloseButtonClick();
+
+    // --- The window's own wizard and ways out (the window's thread) ---
+    // Next (Label21): the page after the press, by WizardStep, which counts
+    // every press: the device check; then the refusal when the device's
+    // revision family does not fit the package, else nothing visible; then
+    // the updating page and Start.
+    void nextButtonClick();
+    int WizardStep() const { return wizardStep_; }
+    // Cancel (Label20): asks first; Yes runs the closing sequence.
+    void Label20Click();
+    // Finish (Label16, also the click area Label18 over the close picture).
+    void Label16Click();
+    // The close picture: the closing sequence, then the close button's
+    // handling when the window stayed open.
+    void Image7Click();
+    // The minimise control: the press shows its pressed picture, the release
+    // its idle one again and then minimises (onMinimise).
+    void Image_min0MouseDown();
+    void Image_min0MouseUp();
+    // Dragging the window by its background picture (screen coordinates):
+    // the window follows the cursor's travel since the press. Every move
+    // refreshes the Start and Finish pictures first.
+    void Image_BigMouseDown(Position cursorOnScreen);
+    void Image_BigMouseMove(Position cursorOnScreen);
+    void Image_BigMouseUp();
+    // The compact layouts' success and failure buttons: the application ends at once.
+    void SpeedButton1Click();
+    void SpeedButton2Click();
+    // Picture buttons of the other window styles: hover on the idle picture,
+    // press and release on the hovered one, release on the idle one.
+    void Image_start0MouseMove();
+    void Image_start0MouseUp();
+    void Image_start2MouseDown();
+    void Image_start2MouseUp();
+    void Image_start0_0MouseMove();
+    void Image_start0_0MouseUp();
+    void Image_start2_2MouseDown();
+    void Image_start2_2MouseUp();
+    void Image_finish0MouseMove();
+    void Image_finish0MouseUp();
+    void Image_finish2MouseDown();
+    void Image_finish2MouseUp();
+    // Ends every running process whose executable's file name contains
+    // `text` (case-sensitive), except this program and the processes it
+    // started; one that cannot be ended is left running.
+    void EndProcessesContaining(const std::string& text);
+    // The front end minimises the window.
+    std::function<void()> onMinimise;
+    // The front end processes its pending window messages (repaints the new
+    // page before a long step).
+    std::function<void()> onProcessMessages;
     // The window's single report sink (also for its own lines).
     void ReportLine(const std::string& text, int kind);
     // Window destruction: stops every worker and waits for it, then keeps
@@ -193,6 +244,17 @@ private:
     void OnDeviceChange(const platform::DeviceChangeEvent& event);
     void RefreshStartImages();
     void EndOfRunStartImages();
+    // The wizard's pages and ways out (flash_form_wizard.cpp).
+    void ShowPage(const std::string& heading, const std::string& line1, const std::string& line2);
+    void ShowButtons(bool cancel, bool finish, bool next);
+    void ClosingSequence();
+    void ShowCompactResult(int kind);
+    void ResizeAboutCentre(int width, int height);
+    void ProcessMessages();
+    void StartPictureMove(Control& set);
+    void StartPictureDown(Control& set);
+    void StartPictureUp(Control& set);
+    void StartPictureIdleUp(Control& set);
     void SetStatusLabel(const std::string& english, const std::string& japanese, bool japaneseText, Colour colour);
     void FillSelectors();
     bool ConfirmJapaneseClose();
@@ -229,6 +291,14 @@ private:
     bool closeRequested_ = false;
     bool applicationEnding_ = false;
     bool destroyed_ = false;
+    int wizardStep_ = 0;
+    // The drag by the background picture: where the cursor and the window
+    // were at the press.
+    struct Drag {
+        bool active = false;
+        Position cursor;
+        Position window;
+    } drag_;
 };
 
 }  // namespace firmora::app

@@ -33,6 +33,10 @@ struct DeviceChecks {
     std::function<bool()> dualPackage;
     // The custom confirmation box of the Japanese products: true for OK.
     std::function<bool()> confirmStart;
+    // The wizard's device check: true when the connected device's revision
+    // family does not fit the package (the update is refused). Not plugged
+    // in: it fits.
+    std::function<bool()> revisionFamilyMismatch;
 };
 
 struct PackageImage {

@@ -46,9 +46,29 @@ platform::GuideRequest GuideFor(const package::DownloadOptions& options, platfor
     platform::GuideRequest request;
     request.wizard = wizard;
     request.japanese = JapaneseGuide(options);
+    request.projectIndex = options.ProjectIndex;
+    const std::string letter = VariantLetter(options);
+    request.versionVariant = letter.empty() ? '\0' : letter[0];
     if (wizard == platform::GuideWizard::TFormGuide3) {
+        // Welcome, licence, the steps before Start, and the device-missing notice.
         request.title = options.Caption;
-        request.pages = {"Connect the device and press OK to update it to " + options.MatchVersion + "."};
+        if (request.japanese) {
+            request.pages = {"モデムのソフトウェアを " + options.MatchVersion +
+                                 " にアップデートします。「インストール」を押して開始してください。",
+                             "使用許諾契約をお読みください。アップデートはモデムのソフトウェアを書き換えます。"
+                             "モデムの設定はアップデートの前に保存され、後で元に戻されます。",
+                             "モデムをパソコンに接続し、データ通信ソフトを終了してから「開始」を押してください。"
+                             "アップデートが終わるまでモデムを取り外さないでください。",
+                             "モデムが見つかりません。モデムを接続してから、もう一度ツールを起動してください。"};
+            return request;
+        }
+        request.pages = {"This program updates your modem's software to " + options.MatchVersion +
+                             ". Press Install to begin.",
+                         "Read the licence agreement. The update replaces the modem's software; the modem's "
+                         "own settings are saved before and restored after it.",
+                         "Connect the modem to this computer, close every connection program and press Start. "
+                         "Keep the modem connected until the update has finished.",
+                         "No modem was found. Connect the modem and start the program again."};
         return request;
     }
     if (request.japanese) {

@@ -24,6 +24,7 @@ public:
         : programs_(programs), locks_(locks) {}
     bool StartHidden(const std::filesystem::path& program) override { return programs_.StartHidden(program); }
     std::vector<platform::ProcessInfo> List() override { return programs_.List(); }
+    uint32_t OwnId() override { return programs_.OwnId(); }
     bool Terminate(uint32_t processId) override { return programs_.Terminate(processId); }
     std::unique_ptr<platform::NamedLock> CreateNamedLock(const std::string& name, bool& alreadyExisted) override {
         return locks_.CreateNamedLock(name, alreadyExisted);

@@ -13,6 +13,7 @@
 #include "cli/simulated_target.h"
 #include "link/port_discovery.h"
 #include "platform/modem_inhibitor.h"
+#include "platform/paced_clock.h"
 #include "platform/posix/explicit_device_enumerator.h"
 #include "platform/posix/ini_settings_store.h"
 #include "platform/posix/port_roles.h"
@@ -63,9 +64,20 @@ namespace {
 
 class SimulatedRun final : public RunPlatform {
 public:
-    explicit SimulatedRun(std::unique_ptr<sim::SimPlatform> simulation) : simulation_(std::move(simulation)) {}
+    // With a time scale, the tool's pauses take real time (scaled), so that
+    // the virtual modem's update can be watched.
+    SimulatedRun(std::unique_ptr<sim::SimPlatform> simulation, std::optional<double> timeScale)
+        : simulation_(std::move(simulation)) {
+        if (timeScale) {
+            pace_ = std::make_unique<platform::SystemClock>(*timeScale);
+            paced_ = std::make_unique<platform::PacedClock>(simulation_->clock(), *pace_);
+        }
+    }
 
-    platform::Clock& clock() override { return simulation_->clock(); }
+    platform::Clock& clock() override {
+        if (paced_) return *paced_;
+        return simulation_->clock();
+    }
     platform::SerialPorts& serialPorts() override { return simulation_->serialPorts(); }
     platform::DeviceEnumerator& devices() override { return simulation_->devices(); }
     platform::UsbBulk& usbBulk() override { return simulation_->usbBulk(); }
@@ -89,6 +101,8 @@ public:
 
 private:
     std::unique_ptr<sim::SimPlatform> simulation_;
+    std::unique_ptr<platform::SystemClock> pace_;
+    std::unique_ptr<platform::PacedClock> paced_;
 };
 
 constexpr int64_t kNamedPortPollMs = 1000;
@@ -192,7 +206,7 @@ std::unique_ptr<RunPlatform> RunPlatform::Open(const RunOptions& options, std::s
             exitCode = kExitUsage;
             return nullptr;
         }
-        return std::make_unique<SimulatedRun>(std::move(simulation));
+        return std::make_unique<SimulatedRun>(std::move(simulation), options.timeScale);
     }
     platform::PosixPaths paths;
     const fs::path tempFolder = paths.TempFolder();

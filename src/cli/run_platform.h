@@ -24,6 +24,9 @@ namespace firmora::cli {
 struct RunOptions {
     std::optional<std::filesystem::path> config;
     std::optional<std::filesystem::path> backupRoot;
+    // --time-scale: the real clock's pace. With --simulate (which only the
+    // desktop window accepts with it) the virtual modem's time follows the
+    // real clock at that pace, to be watched.
     std::optional<double> timeScale;
     std::optional<std::string> scenario;       // set with --simulate
     std::map<std::string, std::string> ports;  // "--diag", "--at", "--app", "--fastboot" to their values

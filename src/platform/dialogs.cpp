@@ -23,6 +23,10 @@ DialogAnswer ScriptedDialogs::ShowMessage(const std::string& caption, const std:
     return answer;
 }
 
+bool Dialogs::ConfirmStart(int /*projectIndex*/, const std::string& caption, const std::string& text) {
+    return ShowMessage(caption, text, DialogButtons::OkCancel, DialogIcon::Question) == DialogAnswer::Ok;
+}
+
 const char* GuideWizardName(GuideWizard wizard) {
     switch (wizard) {
         case GuideWizard::TFormGuide: return "TFormGuide";

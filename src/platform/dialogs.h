@@ -5,6 +5,7 @@
 // through the same seam.
 
 #include <deque>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -20,11 +21,17 @@ enum class GuideWizard { TFormGuide, TFormGuide1, TFormGuide2, TFormGuide3 };
 
 // One wizard as start-up asks for it: which window, its title, the texts of
 // its pages in order, and whether they are Japanese (the Japanese font).
+// The product (project index, version variant 'A', 'B', 'C' or 0 for none)
+// picks a page wizard's licence page and exit question. TFormGuide3's Start
+// asks devicePresent whether the main window sees a device (unset: none).
 struct GuideRequest {
     GuideWizard wizard = GuideWizard::TFormGuide;
     std::string title;
     std::vector<std::string> pages;
     bool japanese = false;
+    int projectIndex = 0;
+    char versionVariant = 0;
+    std::function<bool()> devicePresent = nullptr;
 };
 
 // The wizard's name as the window calls it ("TFormGuide2").
@@ -38,6 +45,10 @@ public:
     // Shows a guide wizard until it ends: true when it was confirmed
     // (Finish), false when it was cancelled or closed.
     virtual bool ShowGuide(const GuideRequest& request) = 0;
+    // The question the Japanese products ask before every update: true
+    // when the user chose OK. A front end may draw its own box for it; this
+    // one asks ShowMessage with OK and Cancel.
+    virtual bool ConfirmStart(int projectIndex, const std::string& caption, const std::string& text);
 };
 
 // The answer a box gives when nobody can answer it: the first button

@@ -100,7 +100,7 @@ void SimProcesses::Reset(const std::filesystem::path& configFile) {
 
 void SimProcesses::RunFor(uint32_t id, uint64_t delayMs, std::function<void()> effect) {
     auto cancelled = std::make_shared<bool>(false);
-    running_.push_back({{id, ""}, cancelled});
+    running_.push_back({{id, "", kToolId}, cancelled});
     running_.back().info.executableName = started_.back();
     bus_.scheduler().After(delayMs, [this, id, cancelled, effect = std::move(effect)] {
         if (*cancelled) return;

@@ -31,13 +31,18 @@ public:
 
     // False with LastError ENOENT when the program file does not exist.
     bool StartHidden(const std::filesystem::path& program) override;
+    // The programs it started name the tool as their parent.
     std::vector<platform::ProcessInfo> List() override;
+    uint32_t OwnId() override { return kToolId; }
     // False with LastError ESRCH for a process that is not running.
     bool Terminate(uint32_t processId) override;
     std::unique_ptr<platform::NamedLock> CreateNamedLock(const std::string& name, bool& alreadyExisted) override;
 
     // Every program started, by file name, in order.
     const std::vector<std::string>& Started() const { return started_; }
+
+    // The tool's own process under simulation.
+    static constexpr uint32_t kToolId = 4000;
 
 private:
     struct Running {

@@ -6,7 +6,8 @@
 
 namespace firmora::ui {
 
-PictureButton::PictureButton(const QString& text, QWidget* parent) : QWidget(parent), text_(text) {
+PictureButton::PictureButton(const PictureSet& pictures, QWidget* parent, const QString& text)
+    : QWidget(parent), pictures_(pictures), text_(text) {
     setCursor(Qt::PointingHandCursor);
     setAttribute(Qt::WA_Hover);
 }
@@ -24,27 +25,12 @@ void PictureButton::Show(int picture) {
 }
 
 void PictureButton::paintEvent(QPaintEvent*) {
-    // One face per picture: blue at rest, lighter under the mouse, darker and
-    // shifted down a pixel when pressed, grey when unavailable.
-    QColor face(0x2f, 0x6f, 0xc0);
-    QColor label(Qt::white);
-    int shift = 0;
-    switch (picture_) {
-    case Hovered: face = QColor(0x4a, 0x8c, 0xe0); break;
-    case Pressed: face = QColor(0x1e, 0x4f, 0x90); shift = 1; break;
-    case Unavailable: face = QColor(0xc8, 0xc8, 0xc8); label = QColor(0x80, 0x80, 0x80); break;
-    default: break;
-    }
     QPainter painter(this);
-    painter.setRenderHint(QPainter::Antialiasing);
-    QLinearGradient gradient(0, 0, 0, height());
-    gradient.setColorAt(0, face.lighter(125));
-    gradient.setColorAt(1, face);
-    painter.setBrush(gradient);
-    painter.setPen(face.darker(130));
-    painter.drawRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), 5, 5);
-    painter.setPen(label);
-    painter.drawText(rect().translated(0, shift), Qt::AlignCenter, text_);
+    painter.drawPixmap(rect(), pictures_[picture_]);
+    if (text_.isEmpty()) return;
+    // The label over the picture: a pixel lower while pressed, grey while unavailable.
+    painter.setPen(picture_ == Unavailable ? QColor(0x80, 0x80, 0x80) : QColor(Qt::white));
+    painter.drawText(rect().translated(0, picture_ == Pressed ? 1 : 0), Qt::AlignCenter, text_);
 }
 
 void PictureButton::enterEvent(QEnterEvent*) {
@@ -69,6 +55,32 @@ void PictureButton::mouseReleaseEvent(QMouseEvent* event) {
 void PictureButton::changeEvent(QEvent* event) {
     if (event->type() == QEvent::EnabledChange) Show(isEnabled() ? Normal : Unavailable);
     QWidget::changeEvent(event);
+}
+
+PictureArea::PictureArea(QWidget* parent) : QWidget(parent) { setMouseTracking(true); }
+
+void PictureArea::setPicture(const QPixmap* picture) {
+    if (picture == picture_) return;
+    picture_ = picture;
+    update();
+}
+
+void PictureArea::paintEvent(QPaintEvent*) {
+    if (picture_ == nullptr) return;
+    QPainter painter(this);
+    painter.drawPixmap(rect(), *picture_);
+}
+
+void PictureArea::mousePressEvent(QMouseEvent* event) {
+    if (event->button() == Qt::LeftButton && onPress) onPress();
+}
+
+void PictureArea::mouseReleaseEvent(QMouseEvent* event) {
+    if (event->button() == Qt::LeftButton && onRelease) onRelease(rect().contains(event->position().toPoint()));
+}
+
+void PictureArea::mouseMoveEvent(QMouseEvent*) {
+    if (onMove) onMove();
 }
 
 }  // namespace firmora::ui

@@ -14,4 +14,10 @@ bool UseWindowFonts() {
     return !QFontDatabase::families(QFontDatabase::Japanese).isEmpty();
 }
 
+QFont FontOf(const windows::Font& font) {
+    QFont qfont(QString::fromStdString(font.name));
+    qfont.setPixelSize(font.size);
+    return qfont;
+}
+
 }  // namespace firmora::ui

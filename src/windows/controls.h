@@ -39,6 +39,13 @@ struct Control {
     // A check box or radio button: whether it is ticked.
     bool checked = false;
     Position position;
+    // Width and height in client pixels (0: the front end's own size).
+    int width = 0;
+    int height = 0;
+    // A label's text: centred rather than left-aligned, and wrapped at word
+    // boundaries rather than cut.
+    bool centred = false;
+    bool wordWrap = false;
     // The progress gauges: maximum and position.
     int maximum = 100;
     int progress = 0;

@@ -24,6 +24,18 @@ void ResizeKeepingCentre(GuideFrame& frame, int width, int height) {
 
 }  // namespace
 
+GuideProduct ProductOf(const platform::GuideRequest& request) {
+    using package::VersionVariantKind;
+    GuideProduct product{.projectIndex = request.projectIndex};
+    switch (request.versionVariant) {
+        case 'A': product.versionVariant = VersionVariantKind::A; break;
+        case 'B': product.versionVariant = VersionVariantKind::B; break;
+        case 'C': product.versionVariant = VersionVariantKind::C; break;
+        default: break;
+    }
+    return product;
+}
+
 PageGuide::PageGuide(const platform::GuideRequest& request, GuideProduct product, platform::Dialogs& dialogs)
     : wizard_(request.wizard), product_(product), dialogs_(dialogs), japanese_(request.japanese) {
     Frame.caption = request.title;
@@ -145,30 +157,40 @@ void PageGuide::End(ModalResult result) {
     result_ = result;
 }
 
-SetupGuide::SetupGuide(const platform::GuideRequest& request, Position centre) : title_(request.title) {
+SetupGuide::SetupGuide(const platform::GuideRequest& request, Position centre)
+    : devicePresent(request.devicePresent), title_(request.title) {
     Frame.caption = title_;
     Frame.width = 480;
     Frame.height = 250;
     Frame.position = Position{centre.left - Frame.width / 2, centre.top - Frame.height / 2};
     Frame.bordered = false;
 
+    const bool ja = request.japanese;
+    licenceCaption_ = title_ + (ja ? " - 使用許諾契約" : " - Licence Agreement");
+    stepsCaption_ = title_ + (ja ? " - アップデート" : " - Update");
     Label_welcome = Texted(PageText(request, 0));
-    ButtonInstall = Texted("Install");
-    ButtonExit = Texted("Exit");
+    ButtonInstall = Texted(ja ? "インストール" : "Install");
+    ButtonExit = Texted(ja ? "終了" : "Exit");
     Memo_licence = Texted(PageText(request, 1), false);
-    RadioAgree = Texted("I accept the agreement", false);
-    RadioDisagree = Texted("I do not accept the agreement", false);
+    RadioAgree = Texted(ja ? "使用許諾契約に同意する" : "I accept the agreement", false);
+    RadioDisagree = Texted(ja ? "使用許諾契約に同意しない" : "I do not accept the agreement", false);
     RadioDisagree.checked = true;
-    ButtonNext = Texted("Next >", false);
+    ButtonNext = Texted(ja ? "次へ >" : "Next >", false);
     Image_next_inactive = Hidden();
     Label_steps = Texted(PageText(request, 2), false);
-    ButtonStart = Texted("Start", false);
-    ButtonCancel = Texted("Cancel", false);
-    Label_device_missing =
-        Texted(request.pages.size() > 3 ? request.pages[3]
-                                        : "No device was found. Connect the device and start the tool again.",
-               false);
+    ButtonStart = Texted(ja ? "開始" : "Start", false);
+    ButtonCancel = Texted(ja ? "キャンセル" : "Cancel", false);
+    const std::string missing = ja ? "デバイスが見つかりません。デバイスを接続してから、もう一度ツールを起動してください。"
+                                   : "No device was found. Connect the device and start the tool again.";
+    Label_device_missing = Texted(request.pages.size() > 3 ? request.pages[3] : missing, false);
     ButtonDeviceMissing = Texted("OK", false);
+    if (ja) {
+        for (Control* c : {&Label_welcome, &ButtonInstall, &ButtonExit, &Memo_licence, &RadioAgree, &RadioDisagree,
+                           &ButtonNext, &Label_steps, &ButtonStart, &ButtonCancel, &Label_device_missing,
+                           &ButtonDeviceMissing}) {
+            c->font = JapaneseFont();
+        }
+    }
 }
 
 void SetupGuide::ShowPage(Page page, int width, int height) {
@@ -190,7 +212,7 @@ void SetupGuide::ShowPage(Page page, int width, int height) {
 void SetupGuide::InstallClick() {
     if (page_ != Page::Welcome || result_ != ModalResult::None) return;
     Frame.bordered = true;
-    Frame.caption = title_ + " - Licence Agreement";
+    Frame.caption = licenceCaption_;
     ShowPage(Page::Licence, 510, 395);
 }
 
@@ -212,7 +234,7 @@ void SetupGuide::Choose(bool agree) {
 
 void SetupGuide::NextClick() {
     if (page_ != Page::Licence || !RadioAgree.checked || result_ != ModalResult::None) return;
-    Frame.caption = title_ + " - Update";
+    Frame.caption = stepsCaption_;
     ShowPage(Page::Steps, Frame.width, Frame.height);
 }
 

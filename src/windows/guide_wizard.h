@@ -21,6 +21,9 @@ struct GuideProduct {
     package::VersionVariantKind versionVariant = package::VersionVariantKind::None;
 };
 
+// The product a request is made for.
+GuideProduct ProductOf(const platform::GuideRequest& request);
+
 // A window's frame: caption, size, position (left and top on the screen) and
 // whether it has a dialog border.
 struct GuideFrame {
@@ -89,7 +92,7 @@ public:
     SetupGuide(const platform::GuideRequest& request, Position centre);
 
     // Asked by Start on the steps page: whether the main window sees a
-    // device. The owner sets it; unset counts as no device.
+    // device. Taken from the request; unset counts as no device.
     std::function<bool()> devicePresent;
 
     void InstallClick();
@@ -129,6 +132,8 @@ private:
     void End(ModalResult result);
 
     std::string title_;
+    std::string licenceCaption_;
+    std::string stepsCaption_;
     Page page_ = Page::Welcome;
     ModalResult result_ = ModalResult::None;
 };

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <thread>
 
 #include "app/run_validation.h"
@@ -41,6 +42,7 @@ TEST_F(Application, StartsReadyRunsToPassAndRemovesOnlyTheWorkingFolder) {
     EXPECT_FALSE(c.StopButton.enabled);
     EXPECT_TRUE(c.Label_title.visible);
     EXPECT_FALSE(c.Timer1.enabled);
+    EXPECT_FALSE(c.ProgressBar.visible) << "the gauge waits for the updating page";
     EXPECT_FALSE(app->Ending());
 
     ASSERT_TRUE(WaitReady());
@@ -157,6 +159,17 @@ TEST_F(Application, TheJapaneseProductsAskBeforeEveryUpdate) {
     ASSERT_TRUE(app->Create());
     ASSERT_TRUE(WaitReady());
 
+    // Their window: the two-product warning instead of the unplug one, the
+    // Start and Finish pictures moved up into view, the window's own faces kept.
+    const WindowControls& c = app->form().controls();
+    EXPECT_EQ(c.Label_title.text, "Koriant Software Update Tool");
+    EXPECT_EQ(c.Label_title.font, JapaneseFont());
+    EXPECT_TRUE(c.Label_warning_7921.visible);
+    EXPECT_FALSE(c.Label_warning.visible || c.Image_warning.visible);
+    EXPECT_EQ(c.Image_start0_0.position.top, 212);
+    EXPECT_EQ(c.Image_finish0.position.top, 212);
+    EXPECT_EQ(c.Label13.font, UiGothic(12));
+
     dialogs.QueueAnswer(platform::DialogAnswer::Cancel);
     app->form().StartClick();
     ASSERT_FALSE(dialogs.shown().empty());
@@ -169,6 +182,54 @@ TEST_F(Application, TheJapaneseProductsAskBeforeEveryUpdate) {
     app->form().StartClick();
     EXPECT_TRUE(app->form().SlotOccupied(0));
     ASSERT_TRUE(DrainUntil([this] { return !app->form().AnySlotOccupied(); }));
+}
+
+// A package in Japanese for another product: its own unplug warning in the
+// Japanese face, the product named in the title, Start's alternate set off.
+TEST_F(Application, AJapanesePackageOfAnotherProductWarnsInJapanese) {
+    Carry(DefaultWith("LTEType = LTE\r\n", "LTEType = LTE\r\nLanguage = Japanese\r\nName = FM9x15\r\n"));
+    ASSERT_TRUE(Start());
+    const WindowControls& c = app->form().controls();
+    EXPECT_EQ(c.Label_warning.text, "ファームウェア更新中に取り外さないでください。");
+    EXPECT_TRUE(c.Label_warning.visible && c.Label_warning.wordWrap);
+    EXPECT_EQ(c.Label_warning.font.name, "MS PGothic");
+    EXPECT_FALSE(c.Image_warning.visible);
+    EXPECT_NE(c.Label_title.text.find("FM9x15"), std::string::npos);
+    EXPECT_EQ(c.Label_title.font, JapaneseFont());
+    EXPECT_FALSE(c.Label_warning_7921.visible);
+}
+
+// Without a device Next goes off at the readiness loop's first pass; it
+// comes on once the switched device lists a Diag and an AT port. The
+// wizard's device check asks the device's revision family on the readings
+// of that pass.
+TEST_F(Application, NextFollowsTheReadinessPassAndTheWizardChecksTheDevicesFamily) {
+    // The mode switch takes a minute: the first pass surely finds no port.
+    Make({{"programs", {{"swivletMs", 60000}}}}, "cdrom-first");
+    // Next's state after each decision, in order (held until the
+    // application's end, which still shows the decisions left in its queue).
+    auto next = std::make_shared<std::vector<bool>>();
+    app->onReadiness = [this, next](const package::ReadinessDecision&) {
+        next->push_back(app->form().controls().Label21.enabled);
+    };
+    ASSERT_TRUE(app->Create());
+    ASSERT_TRUE(WaitReady());
+    ASSERT_GE(next->size(), 2U);
+    EXPECT_FALSE(next->front());
+    EXPECT_TRUE(next->back());
+
+    app->form().nextButtonClick();
+    app->form().nextButtonClick();
+    EXPECT_EQ(app->form().controls().Label13.text, "Device Check") << "the device's family fits the package";
+    EXPECT_FALSE(app->form().SlotOccupied(0));
+}
+
+TEST_F(Application, TheWizardRefusesADeviceOfAnotherRevisionFamily) {
+    ASSERT_TRUE(Start({{"identity", {{"revision", "v2.1.0"}}}}));
+    ASSERT_TRUE(DrainUntil([this] { return app->LastReadiness().has_value(); }));
+    app->form().nextButtonClick();
+    app->form().nextButtonClick();
+    EXPECT_EQ(app->form().controls().Label14.text, "本アップデートツールは適用できません。");
 }
 
 // A device the package does not fit: the refusal reaches the window
@@ -195,9 +256,34 @@ TEST_F(Application, TheCompactProductStartsTheUpdateOnceItsWizardIsConfirmed) {
     const WindowFrame& frame = app->form().controls().Frame;
     EXPECT_EQ(std::pair(frame.width, frame.height), std::pair(480, 185));
     EXPECT_TRUE(frame.stayOnTop);
+    EXPECT_TRUE(app->form().controls().GroupBox1.visible);
+    EXPECT_TRUE(app->form().controls().CGauge1.visible);
+    EXPECT_FALSE(app->form().controls().ProgressBar.visible);
     EXPECT_TRUE(app->form().SlotOccupied(0));
     ASSERT_TRUE(DrainUntil([this] { return !app->form().AnySlotOccupied(); }));
     EXPECT_FALSE(app->LastReadiness().has_value());
+}
+
+// The compact product's wizard asks the main window's port scan whether a
+// device is present; declining the wizard ends the program.
+TEST_F(Application, TheCompactProductsWizardAsksThePortScanForADevice) {
+    Carry(DefaultWith("Project = MDM9x15", "Project = ZQ65_Custom"));
+    dialogs.confirmGuides = false;
+    for (const bool plugged : {true, false}) {
+        SCOPED_TRACE(plugged);
+        const nlohmann::json noPorts = {{"usb", {{"ports", nlohmann::json::array()}}}};
+        EXPECT_FALSE(Start(plugged ? nlohmann::json::object() : noPorts));
+        ASSERT_FALSE(dialogs.guides().empty());
+        const platform::GuideRequest& guide = dialogs.guides().back();
+        EXPECT_EQ(guide.projectIndex, package::kProjectZQ65_Custom);
+        EXPECT_EQ(guide.pages.size(), 4U) << "welcome, licence, steps, device missing";
+        ASSERT_TRUE(app->HasForm());
+        ASSERT_TRUE(guide.devicePresent);
+        EXPECT_EQ(guide.devicePresent(), plugged);
+        EXPECT_FALSE(app->form().SlotOccupied(0));
+        app->Destroy();
+        app.reset();
+    }
 }
 
 // A package that switches the device into its boot loader starts the boot push.
@@ -332,6 +418,7 @@ TEST_F(Application, TheStartTimerEndsTheProgramWhenNoDeviceCameInTime) {
     ASSERT_TRUE(Start());
     ASSERT_EQ(dialogs.guides().size(), 1U);
     EXPECT_EQ(dialogs.guides()[0].wizard, platform::GuideWizard::TFormGuide2);
+    EXPECT_EQ(dialogs.guides()[0].projectIndex, package::kProjectZP200_EA);
     EXPECT_TRUE(dialogs.guides()[0].japanese);
     EXPECT_TRUE(app->form().controls().Timer1.enabled);
     app->Timer1Timer();

@@ -59,7 +59,7 @@ protected:
         for (const auto& [name, size] : engine::DefaultImages()) package.images.push_back({workingFolder / name, size});
         form = std::make_unique<TFlashSrcUiForm>(
             FormServices{simulation->clock(), simulation->serialPorts(), simulation->devices(), simulation->usbBulk(),
-                         simulation->processes(), formDialogs != nullptr ? *formDialogs : dialogs,
+                         formProcesses != nullptr ? *formProcesses : simulation->processes(), formDialogs != nullptr ? *formDialogs : dialogs,
                          simulation->settings(), files, paths, tables,
                          window->discovery()},
             options, std::move(package), checks, &readiness);
@@ -105,6 +105,7 @@ protected:
     RecordingReadiness readiness;
     DeviceChecks checks;
     platform::Dialogs* formDialogs = nullptr;  // the window's boxes, when not the scripted ones
+    platform::Processes* formProcesses = nullptr;  // the window's process list, when not the virtual modem's
     std::unique_ptr<TFlashSrcUiForm> form;
     std::unique_ptr<testing::LineGate> gate;
     std::vector<Line> lines;

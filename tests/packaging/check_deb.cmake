@@ -2,6 +2,7 @@
 # (dpkg-deb -x: no root, nothing installed on the machine), checks what it
 # holds, and runs the unpacked firmora's main job against the virtual modem.
 # CPACK: the cpack program; CPACK_CONFIG: the build's CPackConfig.cmake;
+# GUI: whether firmora-gui was built (then the package carries it too);
 # WORK_DIR: a scratch folder, emptied first.
 file(REMOVE_RECURSE "${WORK_DIR}")
 include(${CMAKE_CURRENT_LIST_DIR}/private_run.cmake)
@@ -24,7 +25,12 @@ endfunction()
 
 # The libraries the programs link, found by dpkg-shlibdeps.
 dpkg_deb(--field ${debs} Depends)
-foreach(library libusb-1.0-0 libudev1 libzip4 libsystemd0 libstdc++6)
+set(needed_packages libusb-1.0-0 libudev1 libzip4 libsystemd0 libstdc++6)
+if(GUI)
+  # The window's Qt 6 libraries, and the font of its Japanese texts.
+  list(APPEND needed_packages libqt6widgets6 libqt6gui6 fonts-noto-cjk)
+endif()
+foreach(library IN LISTS needed_packages)
   string(FIND "${dpkg_out}" "${library}" at)
   if(at EQUAL -1)
     message(FATAL_ERROR "the package does not depend on ${library}: Depends: ${dpkg_out}")
@@ -44,7 +50,22 @@ foreach(needed opt/firmora/firmora opt/firmora/firmora-pack opt/firmora/firmora-
     message(FATAL_ERROR "the package lacks /${needed}")
   endif()
 endforeach()
-foreach(command firmora firmora-pack firmora-sim)
+set(commands firmora firmora-pack firmora-sim)
+if(GUI)
+  list(APPEND commands firmora-gui)
+  foreach(needed opt/firmora/firmora-gui usr/share/man/man1/firmora-gui.1.gz
+                 usr/share/applications/firmora-gui.desktop usr/share/icons/hicolor/scalable/apps/firmora-gui.svg)
+    if(NOT EXISTS "${root}/${needed}")
+      message(FATAL_ERROR "the package lacks /${needed}")
+    endif()
+  endforeach()
+  # The menu entry starts the command by the name the package links, with our icon.
+  file(READ "${root}/usr/share/applications/firmora-gui.desktop" entry)
+  if(NOT entry MATCHES "\nExec=firmora-gui\n" OR NOT entry MATCHES "\nIcon=firmora-gui\n")
+    message(FATAL_ERROR "firmora-gui.desktop does not start firmora-gui with its icon:\n${entry}")
+  endif()
+endif()
+foreach(command IN LISTS commands)
   file(READ_SYMLINK "${root}/usr/bin/${command}" target)
   if(NOT target STREQUAL "/opt/firmora/${command}")
     message(FATAL_ERROR "/usr/bin/${command} links to \"${target}\", not /opt/firmora/${command}")
@@ -61,3 +82,11 @@ file(MAKE_DIRECTORY "${WORK_DIR}/elsewhere")
 firmora_private_run("${WORK_DIR}/elsewhere" "INI/ConfigFile" "${tree}/firmora" package --list)
 # The main job, from the unpacked tree: the package firmora carries.
 firmora_private_run("${WORK_DIR}/elsewhere" "PASS" "${tree}/firmora" run --simulate)
+
+if(GUI)
+  # firmora-gui as well: stripped, it still carries the package, and its
+  # window runs the whole update without a display.
+  set(ENV{QT_QPA_PLATFORM} offscreen)
+  firmora_private_run("${WORK_DIR}/elsewhere" "Update Completed" "${tree}/firmora-gui" --simulate --time-scale 50
+                      --unattended)
+endif()

@@ -126,6 +126,13 @@ TEST_F(PosixProcessesTest, ListsProcessesByExecutableFileNameAndTerminatesThem) 
     EXPECT_TRUE(WaitUntil([&] { return named(static_cast<uint32_t>(pid), "Swivlet.exe"); }));
     EXPECT_TRUE(named(static_cast<uint32_t>(::getpid()),
                       fs::read_symlink("/proc/self/exe").filename().string()));
+    // Each process names its parent: ours started this one.
+    EXPECT_EQ(processes_.OwnId(), static_cast<uint32_t>(::getpid()));
+    const std::vector<ProcessInfo> list = processes_.List();
+    const auto child = std::find_if(list.begin(), list.end(),
+                                    [&](const ProcessInfo& p) { return p.id == static_cast<uint32_t>(pid); });
+    ASSERT_NE(child, list.end());
+    EXPECT_EQ(child->parentId, processes_.OwnId());
 
     EXPECT_TRUE(processes_.Terminate(static_cast<uint32_t>(pid)));
     int status = 0;

@@ -188,6 +188,24 @@ TEST_F(PageGuideTest, CompactProductGetsASingleNoticeThatEndsWithOkOrCancelsWith
     EXPECT_TRUE(dialogs.shown().empty());
 }
 
+// The request names the product: RE78_51's variant C takes the second
+// licence page and asks the Japanese exit question.
+TEST_F(PageGuideTest, TheRequestsProductPicksTheLicencePageAndTheExitQuestion) {
+    platform::GuideRequest request = Request(GuideWizard::TFormGuide2);
+    request.projectIndex = package::kProjectRE78_51;
+    request.versionVariant = 'C';
+    EXPECT_EQ(ProductOf(request).versionVariant, VersionVariantKind::C);
+    PageGuide g(request, ProductOf(request), dialogs);
+    g.NextClick();
+    EXPECT_EQ(ShownPage(g), "GroupBox8");
+    dialogs.QueueAnswer(DialogAnswer::No);
+    EXPECT_FALSE(g.CloseQuery());
+    ASSERT_EQ(dialogs.shown().size(), 1U);
+    EXPECT_EQ(dialogs.shown()[0].text, "終了してもよろしいでしょうか？");
+    request.versionVariant = 0;
+    EXPECT_EQ(ProductOf(request).versionVariant, VersionVariantKind::None);
+}
+
 class SetupGuideTest : public ::testing::Test {
 protected:
     static void ToSteps(SetupGuide& g) {
@@ -270,6 +288,31 @@ TEST_F(SetupGuideTest, ExitAndCancelEndWithCancelOnTheirPages) {
     other.CancelClick();
     other.StartClick();  // the wizard has ended: Start changes nothing
     EXPECT_EQ(other.result(), ModalResult::Cancel);
+}
+
+// The request's device question is the wizard's; a Japanese request gets
+// Japanese controls in the Japanese font.
+TEST(SetupGuideRequest, CarriesTheDeviceQuestionAndTheLanguage) {
+    platform::GuideRequest request = Request(GuideWizard::TFormGuide3);
+    int asked = 0;
+    request.devicePresent = [&] { return ++asked > 0; };
+    request.japanese = true;
+    SetupGuide g(request, Position{640, 400});
+    EXPECT_EQ(g.ButtonInstall.text, "インストール");
+    EXPECT_EQ(g.ButtonInstall.font, JapaneseFont());
+    g.InstallClick();
+    EXPECT_EQ(g.Frame.caption, "Modem Update - 使用許諾契約");
+    g.AgreeClick();
+    g.NextClick();
+    g.StartClick();
+    EXPECT_EQ(asked, 1);
+    EXPECT_EQ(g.result(), ModalResult::Ok);
+
+    request.japanese = false;
+    SetupGuide english(request, Position{640, 400});
+    EXPECT_EQ(english.ButtonInstall.text, "Install");
+    english.InstallClick();
+    EXPECT_EQ(english.Frame.caption, "Modem Update - Licence Agreement");
 }
 
 }  // namespace

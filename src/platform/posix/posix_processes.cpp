@@ -106,6 +106,23 @@ std::string ExecutableName(const std::string& processFolder) {
     return command;
 }
 
+// The parent's id from /proc/<pid>/stat: "pid (command) state ppid ...".
+// The command may itself hold ")" and blanks, so the fields are read after
+// its last ")". 0 when the entry cannot be read.
+uint32_t ParentIdOf(const std::string& processFolder) {
+    std::ifstream file(processFolder + "/stat");
+    std::string stat;
+    std::getline(file, stat);
+    const size_t close = stat.rfind(')');
+    if (close == std::string::npos || close + 4 > stat.size()) return 0;
+    const size_t ppid = stat.find(' ', close + 2);  // after ") " and the state
+    if (ppid == std::string::npos) return 0;
+    uint32_t id = 0;
+    const char* first = stat.data() + ppid + 1;
+    std::from_chars(first, stat.data() + stat.size(), id);
+    return id;
+}
+
 class FlockNamedLock final : public NamedLock {
 public:
     explicit FlockNamedLock(int fd) : fd_(fd) {}
@@ -148,13 +165,16 @@ std::vector<ProcessInfo> PosixProcesses::List() {
     while (const dirent* entry = ::readdir(proc)) {
         const std::optional<uint32_t> id = ProcessIdOf(entry->d_name);
         if (!id) continue;
-        std::string name = ExecutableName(std::string("/proc/") + entry->d_name);
+        const std::string folder = std::string("/proc/") + entry->d_name;
+        std::string name = ExecutableName(folder);
         if (name.empty()) continue;  // ended while we looked
-        list.push_back({*id, std::move(name)});
+        list.push_back({*id, std::move(name), ParentIdOf(folder)});
     }
     ::closedir(proc);
     return list;
 }
+
+uint32_t PosixProcesses::OwnId() { return static_cast<uint32_t>(::getpid()); }
 
 bool PosixProcesses::Terminate(uint32_t processId) {
     if (processId == 0 || processId > static_cast<uint32_t>(INT_MAX)) return Fail(ESRCH);

@@ -8,6 +8,7 @@
 // - the process list names each process by the file name of its executable
 //   (/proc/<pid>/exe), or by its command name when that link cannot be read
 //   (another user's process, a kernel thread);
+//   and by its parent's id from /proc/<pid>/stat;
 // - Terminate sends SIGTERM;
 // - a named lock is an flock(2) on "<name>.lock" in the lock folder (the
 //   user's private runtime folder): the kernel drops it when its holder ends,
@@ -27,6 +28,7 @@ public:
 
     bool StartHidden(const std::filesystem::path& program) override;
     std::vector<ProcessInfo> List() override;
+    uint32_t OwnId() override;
     // False with ESRCH for an identifier that names no single process (0, or
     // one too large for a process id: kill(2) would read those as a process
     // group or as every process).
