@@ -111,7 +111,7 @@ TEST_F(VirtualModemTest, FastbootRebootReturnsToNormalUnderTheScenariosNewComNum
     clock.Sleep(100);
     ASSERT_EQ(events.size(), 1u);
     EXPECT_EQ(events[0].event.kind, BusEvent::Kind::Removal);
-    EXPECT_EQ(events[0].event.interfacePath, Usb().at("fastbootInterfacePath"));
+    EXPECT_EQ(events[0].event.interfacePath, Usb().at("fastbootInterfacePath").get<std::string>());
     clock.Sleep(static_cast<uint32_t>(Transition("resetMs")));
 
     ASSERT_EQ(events.size(), 2u);
@@ -205,7 +205,7 @@ TEST_F(VirtualModemTest, UsbBootTakesTheLoaderAndMovesOn) {
     modem->UsbBootWrite(loader.data() + 2, 3);
     EXPECT_EQ(modem->UsbBootLoader(), loader);
     ASSERT_EQ(events.size(), 1u);
-    EXPECT_EQ(events[0].event.interfacePath, Usb().at("usbBootDevicePath"));
+    EXPECT_EQ(events[0].event.interfacePath, Usb().at("usbBootDevicePath").get<std::string>());
     clock.Sleep(static_cast<uint32_t>(Transition("usbBootMs")));
     EXPECT_EQ(modem->personality(), Personality::Normal);
 }
