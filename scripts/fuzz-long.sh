@@ -40,6 +40,7 @@ run_one() {
   [[ -d $seeds ]] && arguments+=("$seeds")
   set +e
   ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+    ASAN_SYMBOLIZER_PATH=/usr/lib/llvm-16/bin/llvm-symbolizer \
     "$build_dir/bin/fuzz_$parser" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
     -print_final_stats=1 -artifact_prefix="$build_dir/artifacts/$parser-" "${arguments[@]}" \
     > "$logs/$parser.log" 2>&1

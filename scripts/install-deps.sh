@@ -12,8 +12,9 @@ packages=(
   libsystemd-dev libudev-dev python3-dbus python3-dbusmock dbus-daemon umockdev libumockdev-dev
   # firmora-gui: Qt 6 Widgets, and a font that writes Japanese
   qt6-base-dev fonts-noto-cjk
-  # cmake --preset fuzz: libFuzzer and the sanitizers' runtimes
-  clang-16 libclang-rt-16-dev
+  # cmake --preset fuzz and --preset tsan: clang, libFuzzer, the sanitizers'
+  # runtimes, and llvm-symbolizer to put names and lines in their reports
+  clang-16 libclang-rt-16-dev llvm-16
 )
 missing=()
 for p in "${packages[@]}"; do
