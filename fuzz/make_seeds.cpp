@@ -1,6 +1,7 @@
 // Writes the seeds the build makes from the tool's own code into the corpus
 // folder named on the command line: the manifest of a backup folder that the
-// whole folder check accepts, and the configuration the tool carries.
+// whole folder check accepts and its nv.bak, and the configuration the tool
+// carries.
 
 #include <cstdio>
 #include <filesystem>
@@ -30,6 +31,10 @@ int main(int argc, char** argv) {
         const auto tables = firmora::preserve::LoadProductNvTables(files, FIRMORA_NV_TABLES, error);
         accepted = tables && firmora::engine::LoadCompleteBackup(files, firmora::fuzz::BackupOptions(), *tables,
                                                                  scratch, error);
+    }
+    if (accepted) {
+        fs::create_directories(corpus / "nv_backup");
+        fs::copy_file(scratch / "nv.bak", corpus / "nv_backup" / "backup-nv.bak", fs::copy_options::overwrite_existing);
     }
     fs::remove_all(scratch);
     if (!accepted) {

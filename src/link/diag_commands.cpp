@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include "platform/last_error.h"
@@ -27,7 +28,6 @@ constexpr int kPathAbsentAttempts = 5;
 constexpr int kOpenForReadAttempts = 10;
 constexpr int kEfsAttempts = 100;
 constexpr unsigned kMaxListingEntries = 255;  // the sequence number has one byte
-constexpr size_t kEntryModeByte = 20;
 
 bool IsReplyTo(EfsCommand command, std::span<const uint8_t> reply) { return IsEfsReply(reply, command); }
 
@@ -59,6 +59,13 @@ Result RefusePath(Result result) {
 }
 
 }  // namespace
+
+std::optional<PlatformQueryReply> ParsePlatformQueryReply(std::span<const uint8_t> reply) {
+    if (reply.size() < 2 || reply[0] != kDiagPlatformQuery || reply[1] != 0x02) return std::nullopt;
+    // A reply too short to carry the code is an answer, but not a code.
+    if (reply.size() > kPlatformCodeByte) return PlatformQueryReply{reply[kPlatformCodeByte]};
+    return PlatformQueryReply{};
+}
 
 DiagCommands::DiagCommands(HdlcFramer& framer, SerialChannel& channel, platform::Clock& clock,
                            core::Reporter& reporter, core::DeviceChangeFlags& deviceChange)
@@ -95,10 +102,9 @@ std::optional<int> DiagCommands::QueryPlatformCode() {
     std::optional<int> code;
     const uint8_t request[] = {kDiagPlatformQuery};
     const Exchanged exchanged = Exchange(request, kPlatformQueryAttempts, Reader::Frame, [&](auto reply) {
-        if (reply.size() < 2 || reply[0] != kDiagPlatformQuery || reply[1] != 0x02) return false;
-        // A reply too short to carry the code is an answer, but not a code.
-        if (reply.size() > kPlatformCodeByte) code = reply[kPlatformCodeByte];
-        return true;
+        const std::optional<PlatformQueryReply> parsed = ParsePlatformQueryReply(reply);
+        if (parsed) code = parsed->code;
+        return parsed.has_value();
     });
     if (exchanged != Exchanged::Accepted) return std::nullopt;
     return code;
@@ -261,20 +267,16 @@ DiagCommands::Listing DiagCommands::ListPlainFiles(std::vector<std::string>& fil
             Exchange(EfsReadDirRequest(static_cast<uint8_t>(sequence)), kEfsAttempts, Reader::Frame,
                      [](auto reply) { return IsReplyTo(EfsCommand::ReadDir, reply); });
         if (answered != Exchanged::Accepted) return Listing::NoReply;
-        const std::span<const uint8_t> reply = framer_.ReceivedPacket();
-        // The listing ends with the first entry without a mode.
-        if (reply.size() < kEntryModeByte + 2 || reply[kEntryModeByte] == 0 || reply[kEntryModeByte + 1] == 0) {
-            return Listing::Done;
+        ListingEntry entry = ReadListingEntry(framer_.ReceivedPacket(), kRemoveDirMaxNameBytes);
+        switch (entry.kind) {
+            case ListingEntry::Kind::End: return Listing::Done;
+            case ListingEntry::Kind::Folder: return Listing::Subfolder;
+            case ListingEntry::Kind::Other: continue;
+            case ListingEntry::Kind::Unusable: return Listing::Unusable;
+            case ListingEntry::Kind::PlainFile: break;
         }
-        const uint16_t mode = static_cast<uint16_t>(reply[kEntryModeByte] | reply[kEntryModeByte + 1] << 8);
-        if (mode == kEfsModeFolder) return Listing::Subfolder;
-        if (mode != kEfsModePlainFile) continue;
-        const std::optional<EfsReadDirReply> entry = ParseEfsReadDirReply(reply);
-        if (!entry || entry->name.empty() || entry->name.size() > kRemoveDirMaxNameBytes ||
-            files.size() == kRemoveDirMaxFiles) {
-            return Listing::Unusable;
-        }
-        files.push_back(entry->name);
+        if (files.size() == kRemoveDirMaxFiles) return Listing::Unusable;
+        files.push_back(std::move(entry.name));
     }
     return Listing::Unusable;
 }

@@ -36,6 +36,13 @@ inline constexpr uint8_t kDiagResetReply = 0x0C;
 inline constexpr uint8_t kDiagModeChange = 0x29;
 // NV item requests: diag_nv_packet.h.
 
+// A reply to the platform query (7C 02 ...): the platform code is byte 8,
+// absent from a reply too short to carry it. None for any other packet.
+struct PlatformQueryReply {
+    std::optional<int> code;
+};
+std::optional<PlatformQueryReply> ParsePlatformQueryReply(std::span<const uint8_t> reply);
+
 // Power-off, reset and the mode changes.
 enum class DiagAck { Acknowledged, NoAnswer, Stopped };
 // The single-request EFS operations (open for write, write, close, make,

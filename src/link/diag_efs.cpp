@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <utility>
 
 namespace firmora::link {
 
@@ -173,6 +174,22 @@ std::optional<EfsReadDirReply> ParseEfsReadDirReply(std::span<const uint8_t> rep
     const auto end = std::find(rest.begin(), rest.end(), uint8_t{0});
     return EfsReadDirReply{v[0], v[1], Signed(v[2]), v[3], v[4], v[5], v[6], v[7], v[8],
                            std::string(rest.begin(), end)};
+}
+
+ListingEntry ReadListingEntry(std::span<const uint8_t> reply, size_t maxNameBytes) {
+    constexpr size_t kModeByte = 20;
+    using Kind = ListingEntry::Kind;
+    if (!IsEfsReply(reply, EfsCommand::ReadDir)) return {Kind::Unusable, {}};
+    if (reply.size() < kModeByte + 2 || reply[kModeByte] == 0 || reply[kModeByte + 1] == 0) return {Kind::End, {}};
+    const auto mode = static_cast<uint16_t>(reply[kModeByte] | reply[kModeByte + 1] << 8);
+    if (mode == kEfsModeFolder) return {Kind::Folder, {}};
+    if (mode != kEfsModePlainFile) return {Kind::Other, {}};
+    std::optional<EfsReadDirReply> entry = ParseEfsReadDirReply(reply);
+    if (!entry || entry->name.empty() || entry->name.size() > maxNameBytes || entry->name == "." ||
+        entry->name == ".." || entry->name.find('/') != std::string::npos) {
+        return {Kind::Unusable, {}};
+    }
+    return {Kind::PlainFile, std::move(entry->name)};
 }
 
 }  // namespace firmora::link

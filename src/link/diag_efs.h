@@ -138,4 +138,23 @@ struct EfsReadDirReply {
 // Needs the fixed fields up to byte 40; a reply without a name gives an empty one.
 std::optional<EfsReadDirReply> ParseEfsReadDirReply(std::span<const uint8_t> reply);
 
+// One reply of a folder listing as the removal of a folder of plain files
+// reads it. The mode is the 16 bits at byte 20; the listing ends with the
+// first entry without one (either byte zero).
+struct ListingEntry {
+    enum class Kind {
+        End,        // no mode: the listing is over
+        Folder,     // a subfolder
+        Other,      // neither a plain file nor a folder: skipped
+        PlainFile,  // `name` is the file's
+        Unusable,   // not a listing reply, or a plain file without a usable name
+    };
+    Kind kind;
+    std::string name;
+};
+// A plain file's name must be one entry of the folder, no longer than
+// `maxNameBytes`: the tool removes it as "<folder>/<name>", and a name such
+// as "../x" or "a/b" would reach a file elsewhere.
+ListingEntry ReadListingEntry(std::span<const uint8_t> reply, size_t maxNameBytes);
+
 }  // namespace firmora::link

@@ -39,41 +39,6 @@ std::string_view LineAt(std::string_view text, size_t from) {
     return text.substr(from, end - from);
 }
 
-// The software version: the text after "+MVTSW:" to the end of its line,
-// blanks trimmed. A device that answers with the bare version gets its first
-// line that is neither empty nor the echo of the command.
-std::string SoftwareVersionOf(std::string_view reply, size_t okPos) {
-    const std::string_view body = reply.substr(0, okPos);
-    const size_t tag = body.find(kSoftwareVersionTag);
-    if (tag != std::string_view::npos) return Trimmed(LineAt(body, tag + kSoftwareVersionTag.size()));
-    for (size_t start = 0; start < body.size();) {
-        const std::string line = Trimmed(LineAt(body, start));
-        start += LineAt(body, start).size() + 1;
-        std::string upper = line;
-        std::transform(upper.begin(), upper.end(), upper.begin(), [](unsigned char c) { return std::toupper(c); });
-        if (!line.empty() && upper.rfind("AT+MVTSW", 0) != 0) return line;
-    }
-    return {};
-}
-
-// "AT+CGMR": from the first "VQA" (else the first "VWA") to the second
-// character before the result; nullopt without either marker.
-std::optional<std::string> FirmwareVersionOf(std::string_view reply, size_t okPos) {
-    const std::string_view body = reply.substr(0, okPos);
-    size_t start = body.find("VQA");
-    if (start == std::string_view::npos) start = body.find("VWA");
-    if (start == std::string_view::npos) return std::nullopt;
-    const size_t end = okPos >= 1 ? okPos - 1 : 0;
-    return link::StripLineBreaks(body.substr(start, end > start ? end - start : 0));
-}
-
-// "AT+PMU": from after the first ":" to the result, without any blank.
-std::string BoardCodeOf(std::string_view reply, size_t okPos) {
-    std::string value = link::StripLineBreaks(link::QueryValue(reply, okPos));
-    std::erase_if(value, IsBlank);
-    return value;
-}
-
 enum class Verdict { Pending, Answered, Refused };
 
 // Judges a reply collected so far, as the AT channel does: an error line
@@ -95,20 +60,49 @@ bool ReadInto(platform::SerialPort& port, std::string& reply, size_t maxBytes) {
     return true;
 }
 
-std::string RevisionOf(const std::string& reply) {
+}  // namespace
+
+std::string RevisionOf(std::string_view reply) {
     constexpr std::string_view kLabel = "Revision:";
     const size_t label = reply.find(kLabel);
-    if (label == std::string::npos) return {};
+    if (label == std::string_view::npos) return {};
     // The character after the colon is a blank on every known device and is
     // skipped without looking at it.
     const size_t start = label + kLabel.size() + 1;
     if (start >= reply.size()) return {};
     size_t end = reply.find("\r\nIMEI:", start);
-    if (end == std::string::npos) end = LineAt(reply, start).size() + start;
-    return reply.substr(start, end - start);
+    if (end == std::string_view::npos) end = LineAt(reply, start).size() + start;
+    return std::string(reply.substr(start, end - start));
 }
 
-}  // namespace
+std::string SoftwareVersionOf(std::string_view reply, size_t okPos) {
+    const std::string_view body = reply.substr(0, okPos);
+    const size_t tag = body.find(kSoftwareVersionTag);
+    if (tag != std::string_view::npos) return Trimmed(LineAt(body, tag + kSoftwareVersionTag.size()));
+    for (size_t start = 0; start < body.size();) {
+        const std::string line = Trimmed(LineAt(body, start));
+        start += LineAt(body, start).size() + 1;
+        std::string upper = line;
+        std::transform(upper.begin(), upper.end(), upper.begin(), [](unsigned char c) { return std::toupper(c); });
+        if (!line.empty() && upper.rfind("AT+MVTSW", 0) != 0) return line;
+    }
+    return {};
+}
+
+std::optional<std::string> FirmwareVersionOf(std::string_view reply, size_t okPos) {
+    const std::string_view body = reply.substr(0, okPos);
+    size_t start = body.find("VQA");
+    if (start == std::string_view::npos) start = body.find("VWA");
+    if (start == std::string_view::npos) return std::nullopt;
+    const size_t end = okPos >= 1 ? okPos - 1 : 0;
+    return link::StripLineBreaks(body.substr(start, end > start ? end - start : 0));
+}
+
+std::string BoardCodeOf(std::string_view reply, size_t okPos) {
+    std::string value = link::StripLineBreaks(link::QueryValue(reply, okPos));
+    std::erase_if(value, IsBlank);
+    return value;
+}
 
 bool ProbeQuery(platform::SerialPort& port, platform::Clock& clock, const std::string& command, std::string& result) {
     if (!link::WriteText(port, command)) return false;

@@ -9,7 +9,9 @@
 
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
+#include <string_view>
 
 #include "core/line_log.h"
 #include "link/port_discovery.h"
@@ -33,6 +35,18 @@ struct DeviceReadings {
     // "ZT73"/"ZT72" or "ZT6718"/"ZT6711" from "AT+PMU", for those packages only.
     std::string BoardType;
 };
+
+// How the readings are cut from a reply; those given `okPos`, where the
+// final result stands, look at nothing past it.
+// "ATI": the revision, as DeviceReadings::DeviceRevision says.
+std::string RevisionOf(std::string_view reply);
+// "AT+MVTSW": the software version, as DeviceReadings::DeviceSoftwareVersion says.
+std::string SoftwareVersionOf(std::string_view reply, size_t okPos);
+// "AT+CGMR": from the first "VQA" (else the first "VWA") to the second
+// character before the result, without line breaks; none without either marker.
+std::optional<std::string> FirmwareVersionOf(std::string_view reply, size_t okPos);
+// "AT+PMU": from after the first ":" to the result, without blanks or line breaks.
+std::string BoardCodeOf(std::string_view reply, size_t okPos);
 
 // Sends `command` on `port` and extracts the useful part of the reply into
 // `result`: "AT+CGMR" (from "VQA" or "VWA"), "AT+PMU" (after the colon, no

@@ -176,15 +176,14 @@ bool Restore(NvSession& s, const NvTable& labels, NvStatusRules rules) {
         return false;
     }
     // A damaged file is refused before anything reaches the device.
-    const std::optional<size_t> records = NvRecordCount(content->size());
+    const std::optional<std::vector<NvRecord>> records =
+        DecodeNvBackup(std::span(reinterpret_cast<const uint8_t*>(content->data()), content->size()));
     if (!records) {
         s.reporter.ReportError("backup file size error: " + path);
         return false;
     }
-    const auto* bytes = reinterpret_cast<const uint8_t*>(content->data());
-    for (size_t i = 0; i < *records; ++i) {
-        const NvRecord record =
-            DecodeNvRecord(std::span<const uint8_t, kNvRecordBytes>(bytes + i * kNvRecordBytes, kNvRecordBytes));
+    for (size_t i = 0; i < records->size(); ++i) {
+        const NvRecord& record = (*records)[i];
         // Records follow the saved list; a record past its end is named by
         // its own number.
         const bool listed = i < labels.size() && labels[i].number != -1;

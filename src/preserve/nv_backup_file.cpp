@@ -24,4 +24,25 @@ std::optional<size_t> NvRecordCount(uintmax_t fileSize) {
     return static_cast<size_t>(fileSize / kNvRecordBytes);
 }
 
+std::optional<std::vector<NvRecord>> DecodeNvBackup(std::span<const uint8_t> file) {
+    const std::optional<size_t> count = NvRecordCount(file.size());
+    if (!count) return std::nullopt;
+    std::vector<NvRecord> records;
+    records.reserve(*count);
+    for (size_t i = 0; i < *count; ++i) {
+        records.push_back(DecodeNvRecord(file.subspan(i * kNvRecordBytes).first<kNvRecordBytes>()));
+    }
+    return records;
+}
+
+std::vector<uint8_t> EncodeNvBackup(std::span<const NvRecord> records) {
+    std::vector<uint8_t> file;
+    file.reserve(records.size() * kNvRecordBytes);
+    for (const NvRecord& record : records) {
+        const auto bytes = EncodeNvRecord(record);
+        file.insert(file.end(), bytes.begin(), bytes.end());
+    }
+    return file;
+}
+
 }  // namespace firmora::preserve

@@ -34,4 +34,9 @@ NvRecord DecodeNvRecord(std::span<const uint8_t, kNvRecordBytes> bytes);
 // the size is not a multiple of 130 (a damaged file, never partly used).
 std::optional<size_t> NvRecordCount(uintmax_t fileSize);
 
+// The records of a whole file, in file order; nullopt when its size is not a
+// multiple of 130. The bytes of a file the tool wrote from `records`.
+std::optional<std::vector<NvRecord>> DecodeNvBackup(std::span<const uint8_t> file);
+std::vector<uint8_t> EncodeNvBackup(std::span<const NvRecord> records);
+
 }  // namespace firmora::preserve

@@ -176,7 +176,9 @@ NvStore ReadNv(const json* nv, const std::string& where, uint32_t defaultSeed) {
 }
 
 // A file's contents: a text, {"text"}, {"hex"} or {"size", "pattern"}.
-Bytes FileContent(const json& value, const std::string& key, const std::string& path) {
+// A file's content; `room` is what is left of the file system's capacity,
+// checked before a file of a given size is made.
+Bytes FileContent(const json& value, const std::string& key, const std::string& path, uint64_t room) {
     if (value.is_string()) {
         const std::string text = value.get<std::string>();
         return Bytes(text.begin(), text.end());
@@ -189,7 +191,9 @@ Bytes FileContent(const json& value, const std::string& key, const std::string& 
     if (const json* hex = Member(&value, "hex", key)) return HexBytes(*hex, key + ".hex");
     const json* size = Member(&value, "size", key);
     if (!size) Refuse(key, "a text, or an object with \"text\", \"hex\" or \"size\"");
-    Bytes content(static_cast<size_t>(Unsigned(*size, key + ".size", EfsTree::kDefaultCapacityBytes)));
+    const uint64_t bytes = Unsigned(*size, key + ".size", EfsTree::kDefaultCapacityBytes);
+    if (bytes > room) Refuse(key + ".size", "at most the " + std::to_string(room) + " bytes left of the capacity");
+    Bytes content(static_cast<size_t>(bytes));
     if (const json* pattern = Member(&value, "pattern", key)) {
         const Bytes unit = HexBytes(*pattern, key + ".pattern");
         if (unit.empty()) Refuse(key + ".pattern", "at least one hexadecimal byte");
@@ -249,9 +253,16 @@ EfsTree ReadEfs(const json* efs, const std::string& where, uint32_t seed) {
     }
     if (const json* files = Member(efs, "files", where)) {
         const std::string filesKey = KeyOf(where, "files");
+        uint64_t used = tree.UsedBytes();
         for (const auto& [path, value] : Object(*files, filesKey).items()) {
             const std::string key = filesKey + "." + path;
-            if (!tree.AddFile(path, FileContent(value, key, path))) Refuse(key, "a file path that is not a folder");
+            const uint64_t room = tree.capacity() > used ? tree.capacity() - used : 0;
+            Bytes content = FileContent(value, key, path, room);
+            if (content.size() > room) {
+                Refuse(key, "content that fits the " + std::to_string(room) + " bytes left of the capacity");
+            }
+            used += content.size();
+            if (!tree.AddFile(path, std::move(content))) Refuse(key, "a file path that is not a folder");
         }
     }
     return tree;

@@ -280,5 +280,18 @@ TEST_F(RemoveDirTest, FailuresAndLimits) {
     EXPECT_EQ(Removals(), 0u);
 }
 
+TEST_F(RemoveDirTest, ANameThatIsNotOneEntryOfTheFolderRemovesNothing) {
+    // Each name is removed as "/d/<name>": a name that climbs out of the
+    // folder or reaches into another would remove a file elsewhere.
+    ServeFolder();
+    for (const std::string name : {"../nv.bin", "sub/f", ".", "..", "/efs/x"}) {
+        entries = {{0x81B6, "a.bin"}, {0x81B6, name}};
+        diag.requests.clear();
+        EXPECT_EQ(efs.EfsRemoveDirWithFiles("/d"), RemoveDirResult::ProtocolFailure) << name;
+        EXPECT_EQ(Removals(), 0u) << name;
+        EXPECT_EQ(Sent(EfsCommand::CloseDir), 1u) << name;
+    }
+}
+
 }  // namespace
 }  // namespace firmora::testing

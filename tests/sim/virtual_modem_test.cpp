@@ -284,6 +284,26 @@ TEST_F(ScenarioFileTest, MistakesAreReportedWithTheFileAndThePlace) {
     EXPECT_THROW(Scenario::Builtin(FIRMORA_SCENARIO_DIR, "../default"), std::runtime_error);
 }
 
+// Files are made when the scenario loads: what they hold together must fit
+// the file system, or a short file could take gigabytes of memory.
+TEST_F(ScenarioFileTest, FilesBeyondTheCapacityAreRefusedBeforeTheyAreMade) {
+    const std::string fits = Write("fits.json", R"({"efs": {"capacity": 1048576, "rfnvItems": [],
+        "files": {"a": {"size": 600000}, "b": {"text": "ok"}}}})");
+    EXPECT_EQ(ErrorOf(fits), "(loaded)");
+
+    const std::string sizes = Write("sizes.json", R"({"efs": {"capacity": 1048576, "rfnvItems": [],
+        "files": {"a": {"size": 600000}, "b": {"size": 600000}}}})");
+    EXPECT_NE(ErrorOf(sizes).find("efs.files.b.size: must be at most the 448576 bytes left of the capacity"),
+              std::string::npos)
+        << ErrorOf(sizes);
+
+    const std::string text = Write("text.json", R"({"efs": {"capacity": 4, "rfnvItems": [],
+        "files": {"a": "four", "b": "x"}}})");
+    EXPECT_NE(ErrorOf(text).find("efs.files.b: must be content that fits the 0 bytes left of the capacity"),
+              std::string::npos)
+        << ErrorOf(text);
+}
+
 TEST_F(ScenarioFileTest, ExtendsMergesOverItsBaseAndDevicesSplitIntoOneScenarioEach) {
     Write("base.json", R"({"usb": {"instance": "base", "bulkBytesPerMs": 7}, "at": {"cfun": 5}})");
     const std::string path = Write(

@@ -10,12 +10,14 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cctype>
+#include <array>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <system_error>
 #include <vector>
+
+#include "platform/posix/fastboot_tcp_framing.h"
 
 namespace firmora::simtool {
 
@@ -26,7 +28,6 @@ using std::chrono::milliseconds;
 
 constexpr int kHandshakeMs = 2000;        // the client gives up after 2 s as well
 constexpr int kPresenceCheckMs = 200;     // how soon a vanished device ends a quiet connection
-constexpr size_t kHeaderBytes = 8;
 
 void SetOption(int fd, int level, int name, int value) {
     ::setsockopt(fd, level, name, &value, sizeof value);
@@ -118,10 +119,9 @@ void FastbootTcpServer::Serve(int fd) {
     std::vector<uint8_t> piece;
     try {
         for (;;) {
-            uint8_t header[kHeaderBytes];
-            if (!ReadExact(fd, header, kHeaderBytes)) break;
-            uint64_t length = 0;
-            for (uint8_t byte : header) length = (length << 8) | byte;
+            std::array<uint8_t, platform::kFastbootTcpHeaderBytes> header{};
+            if (!ReadExact(fd, header.data(), header.size())) break;
+            uint64_t length = platform::FastbootTcpPayloadBytes(header);
             if (length == 0) {
                 if (!Deliver(nullptr, 0)) break;
                 continue;
@@ -159,22 +159,20 @@ void FastbootTcpServer::Serve(int fd) {
 }
 
 bool FastbootTcpServer::Handshake(int fd) {
-    uint8_t hello[4];
+    std::array<uint8_t, platform::kFastbootTcpHelloBytes> hello{};
     size_t have = 0;
     const auto deadline = Clock::now() + milliseconds(kHandshakeMs);
-    while (have < sizeof hello) {
+    while (have < hello.size()) {
         const auto left = std::chrono::duration_cast<milliseconds>(deadline - Clock::now());
         if (left.count() <= 0) return false;
-        const size_t got = ReadSome(fd, hello + have, sizeof hello - have, static_cast<int>(left.count()));
+        const size_t got = ReadSome(fd, hello.data() + have, hello.size() - have, static_cast<int>(left.count()));
         if (got == 0) return false;
         have += got;
     }
-    // "FB" and a two-digit protocol version; we speak version 1.
-    if (hello[0] != 'F' || hello[1] != 'B' || !std::isdigit(hello[2]) || !std::isdigit(hello[3])) return false;
-    if (hello[2] == '0' && hello[3] == '0') return false;
+    // Any version but "00" is answered with ours, 1.
+    if (!platform::IsFastbootTcpHello(hello)) return false;
     std::lock_guard<std::mutex> lock(writeLock_);
-    static const uint8_t kReply[] = {'F', 'B', '0', '1'};
-    return SendAll(fd, kReply, sizeof kReply, nullptr, 0);
+    return SendAll(fd, platform::kFastbootTcpHello.data(), platform::kFastbootTcpHello.size(), nullptr, 0);
 }
 
 size_t FastbootTcpServer::ReadSome(int fd, uint8_t* buffer, size_t length, int timeoutMs) {
@@ -230,13 +228,11 @@ bool FastbootTcpServer::DevicePresent() {
 }
 
 void FastbootTcpServer::Reply(const sim::Bytes& message) {
-    uint8_t header[kHeaderBytes];
-    uint64_t length = message.size();
-    for (size_t i = kHeaderBytes; i-- > 0; length >>= 8) header[i] = static_cast<uint8_t>(length & 0xFF);
+    const auto header = platform::FastbootTcpHeader(message.size());
     std::lock_guard<std::mutex> lock(writeLock_);
     if (connection_ < 0) return;
     // A failed write ends the connection; the reader sees it close.
-    if (!SendAll(connection_, header, sizeof header, message.data(), message.size())) {
+    if (!SendAll(connection_, header.data(), header.size(), message.data(), message.size())) {
         ::shutdown(connection_, SHUT_RDWR);
     }
 }

@@ -10,15 +10,18 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cerrno>
 #include <charconv>
 #include <chrono>
 #include <cstring>
+#include <span>
 #include <utility>
 #include <vector>
 
 #include "platform/last_error.h"
+#include "platform/posix/fastboot_tcp_framing.h"
 
 namespace firmora::platform {
 namespace {
@@ -27,7 +30,6 @@ using SteadyClock = std::chrono::steady_clock;
 using Deadline = std::optional<SteadyClock::time_point>;
 
 constexpr char kPrefix[] = "tcp:";
-constexpr size_t kHeaderBytes = 8;
 constexpr size_t kReceiveBytes = 64 * 1024;  // what one recv may take beyond what is needed
 constexpr uint8_t kBulkInAddress = 0x81;
 constexpr uint8_t kBulkOutAddress = 0x01;
@@ -77,9 +79,7 @@ struct Connection {
     // stream no longer frames.
     std::atomic<bool> readBroken{false};
 
-    // Received bytes not yet handed out, from rxAt on.
-    std::vector<uint8_t> rx;
-    size_t rxAt = 0;
+    FastbootTcpReceiver rx;
 
     ~Connection() { Shut(); }
 
@@ -93,20 +93,9 @@ struct Connection {
         return true;
     }
 
-    size_t Buffered() const { return rx.size() - rxAt; }
-
-    void Consume(uint8_t* out, size_t length) {
-        if (out != nullptr) std::memcpy(out, rx.data() + rxAt, length);
-        rxAt += length;
-        if (rxAt == rx.size()) {
-            rx.clear();
-            rxAt = 0;
-        }
-    }
-
     // Receives until at least `length` bytes are buffered.
     bool Fill(size_t length, const Deadline& deadline) {
-        while (Buffered() < length) {
+        while (rx.Buffered() < length) {
             if (peerClosed) return Fail(ECONNRESET);
             const Wait wait = WaitFor(fd, POLLIN, deadline);
             if (wait == Wait::TimedOut) return Fail(ETIMEDOUT);
@@ -116,14 +105,9 @@ struct Connection {
             // wait for our delayed ACK.
             SetOption(fd, IPPROTO_TCP, TCP_QUICKACK, 1);
 #endif
-            if (rxAt > 0) {
-                rx.erase(rx.begin(), rx.begin() + static_cast<std::ptrdiff_t>(rxAt));
-                rxAt = 0;
-            }
-            const size_t had = rx.size();
-            rx.resize(had + std::max(length - Buffered(), kReceiveBytes));
-            const ssize_t got = ::recv(fd, rx.data() + had, rx.size() - had, 0);
-            rx.resize(had + static_cast<size_t>(std::max<ssize_t>(got, 0)));
+            const std::span<uint8_t> room = rx.Room(std::max(length - rx.Buffered(), kReceiveBytes));
+            const ssize_t got = ::recv(fd, room.data(), room.size(), 0);
+            rx.Received(static_cast<size_t>(std::max<ssize_t>(got, 0)));
             if (got == 0) {
                 peerClosed = true;
                 return Fail(ECONNRESET);
@@ -200,12 +184,10 @@ bool TcpTransport::Write(const uint8_t* data, uint32_t length, uint32_t& transfe
     transferred = 0;
     if (!c_->Usable()) return false;
     if (c_->writeBroken || c_->peerClosed) return Fail(EPIPE);
-    uint8_t header[kHeaderBytes];
-    uint64_t size = length;
-    for (size_t i = kHeaderBytes; i-- > 0; size >>= 8) header[i] = static_cast<uint8_t>(size & 0xFF);
+    const auto header = FastbootTcpHeader(length);
     size_t sent = 0;
-    const bool ok = c_->Send(header, sizeof header, data, length, sent, DeadlineAfter(timeoutMs));
-    transferred = static_cast<uint32_t>(sent > kHeaderBytes ? sent - kHeaderBytes : 0);
+    const bool ok = c_->Send(header.data(), header.size(), data, length, sent, DeadlineAfter(timeoutMs));
+    transferred = static_cast<uint32_t>(sent > header.size() ? sent - header.size() : 0);
     if (!ok && sent > 0) c_->writeBroken = true;
     return ok;
 }
@@ -216,24 +198,20 @@ bool TcpTransport::Read(uint8_t* buffer, uint32_t length, uint32_t& transferred,
     if (!c.Usable()) return false;
     if (c.readBroken) return Fail(EPROTO);
     const Deadline deadline = DeadlineAfter(timeoutMs);
-    if (!c.Fill(kHeaderBytes, deadline)) return false;
-    uint8_t header[kHeaderBytes];
-    std::memcpy(header, c.rx.data() + c.rxAt, kHeaderBytes);
-    uint64_t size = 0;
-    for (uint8_t byte : header) size = (size << 8) | byte;
-    if (size > length) {
-        // Not waited for: the length may be anything a broken peer sends.
-        c.readBroken = true;
-        return Fail(EOVERFLOW);
+    // The whole message, so that one split across TCP segments still arrives whole.
+    for (size_t needed = 0;;) {
+        switch (c.rx.Look(length, needed)) {
+            case FastbootTcpReceiver::Next::TooLong:
+                c.readBroken = true;
+                return Fail(EOVERFLOW);
+            case FastbootTcpReceiver::Next::Message:
+                transferred = static_cast<uint32_t>(c.rx.TakeMessage(buffer));
+                return true;
+            case FastbootTcpReceiver::Next::NeedBytes:
+                if (!c.Fill(needed, deadline)) return false;
+                break;
+        }
     }
-    // The whole message, so that one split across TCP segments still
-    // arrives whole; the header stays buffered until then, so a time-out
-    // leaves the stream framed.
-    if (!c.Fill(kHeaderBytes + size, deadline)) return false;
-    c.Consume(nullptr, kHeaderBytes);
-    c.Consume(buffer, static_cast<size_t>(size));
-    transferred = static_cast<uint32_t>(size);
-    return true;
 }
 
 // Connects to one address within the deadline; the socket is non-blocking.
@@ -285,21 +263,17 @@ int Connect(const TcpTarget& target) {
 }
 
 bool Handshake(Connection& c) {
-    static const uint8_t kHello[] = {'F', 'B', '0', '1'};
     const Deadline deadline = DeadlineAfter(TcpUsbBulk::kHandshakeMs);
     size_t sent = 0;
-    if (!c.Send(kHello, sizeof kHello, nullptr, 0, sent, deadline)) return false;
-    if (!c.Fill(sizeof kHello, deadline)) {
+    if (!c.Send(kFastbootTcpHello.data(), kFastbootTcpHello.size(), nullptr, 0, sent, deadline)) return false;
+    if (!c.Fill(kFastbootTcpHelloBytes, deadline)) {
         // A device that will not talk to us closes the connection.
         if (LastError() == ECONNRESET) SetLastError(ECONNREFUSED);
         return false;
     }
-    uint8_t reply[sizeof kHello];
-    c.Consume(reply, sizeof reply);
-    const auto digit = [](uint8_t b) { return b >= '0' && b <= '9'; };
-    const bool valid = reply[0] == 'F' && reply[1] == 'B' && digit(reply[2]) && digit(reply[3]) &&
-                       !(reply[2] == '0' && reply[3] == '0');
-    return valid || Fail(EPROTO);
+    std::array<uint8_t, kFastbootTcpHelloBytes> reply{};
+    c.rx.Consume(reply.data(), reply.size());
+    return IsFastbootTcpHello(reply) || Fail(EPROTO);
 }
 
 std::optional<uint16_t> ParsePort(const std::string& text) {

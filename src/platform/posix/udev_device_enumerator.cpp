@@ -17,6 +17,7 @@
 #include "platform/last_error.h"
 #include "platform/posix/libusb_boot_pipe.h"
 #include "platform/posix/libusb_device_path.h"
+#include "platform/posix/udev_text.h"
 
 namespace firmora::platform {
 namespace {
@@ -30,49 +31,13 @@ struct DeviceDeleter {
 };
 using DevicePtr = std::unique_ptr<udev_device, DeviceDeleter>;
 
-std::string_view Trimmed(const char* text) {
-    std::string_view view = text == nullptr ? std::string_view() : std::string_view(text);
-    while (!view.empty() && (view.front() == ' ' || view.front() == '\n')) view.remove_prefix(1);
-    while (!view.empty() && (view.back() == ' ' || view.back() == '\n')) view.remove_suffix(1);
-    return view;
-}
-
-std::optional<unsigned> Number(const char* text, int base) {
-    const std::string_view view = Trimmed(text);
-    unsigned value = 0;
-    const auto [end, ec] = std::from_chars(view.data(), view.data() + view.size(), value, base);
-    if (view.empty() || ec != std::errc() || end != view.data() + view.size()) return std::nullopt;
-    return value;
-}
-
 std::optional<unsigned> Attribute(udev_device* device, const char* name, int base) {
-    return Number(udev_device_get_sysattr_value(device, name), base);
-}
-
-// "1-1.4" → bus 1, ports {1, 4}; nullopt for a root hub ("usb1") or anything else.
-std::optional<UsbDevicePath> LocationOfSysname(const char* sysname) {
-    const std::string_view name = Trimmed(sysname);
-    const size_t dash = name.find('-');
-    if (dash == std::string_view::npos) return std::nullopt;
-    UsbDevicePath path;
-    const auto bus = Number(std::string(name.substr(0, dash)).c_str(), 10);
-    if (!bus || *bus > 255) return std::nullopt;
-    path.bus = static_cast<uint8_t>(*bus);
-    size_t pos = dash + 1;
-    while (pos <= name.size()) {
-        size_t end = name.find('.', pos);
-        if (end == std::string_view::npos) end = name.size();
-        const auto port = Number(std::string(name.substr(pos, end - pos)).c_str(), 10);
-        if (!port || *port == 0 || *port > 255 || path.ports.size() == 7) return std::nullopt;
-        path.ports.push_back(static_cast<uint8_t>(*port));
-        pos = end + 1;
-    }
-    return path;
+    return UdevNumber(udev_device_get_sysattr_value(device, name), base);
 }
 
 // A USB device's place and identity; nullopt when its attributes do not say.
 std::optional<UsbDevicePath> UsbDeviceOf(udev_device* usbDevice) {
-    auto path = LocationOfSysname(udev_device_get_sysname(usbDevice));
+    auto path = UsbLocationOfSysname(udev_device_get_sysname(usbDevice));
     const auto vendor = Attribute(usbDevice, "idVendor", 16);
     const auto product = Attribute(usbDevice, "idProduct", 16);
     if (!path || !vendor || !product || *vendor > 0xFFFF || *product > 0xFFFF) return std::nullopt;
@@ -114,7 +79,7 @@ std::vector<DevicePtr> Enumerate(udev* context, Match match) {
 }
 
 bool IsSysattr(udev_device* device, const char* name, const char* value) {
-    return Trimmed(udev_device_get_sysattr_value(device, name)) == value;
+    return TrimmedUdevText(udev_device_get_sysattr_value(device, name)) == value;
 }
 
 // Device paths ordered by bus location and interface number.
@@ -212,7 +177,7 @@ std::optional<UdevPort> UdevDeviceEnumerator::ResolvePort(udev_device* tty) {
     if (auto tagged = RoleFromModemManagerTags(property)) {
         role = *tagged;
         port.roleSource = RoleSource::ModemManagerTag;
-    } else if (auto named = NameText(Trimmed(udev_device_get_sysattr_value(interface, "interface")))) {
+    } else if (auto named = NameText(TrimmedUdevText(udev_device_get_sysattr_value(interface, "interface")))) {
         role = *named;
         port.roleSource = RoleSource::InterfaceString;
     } else if (const PortRoleEntry* entry = FindPortRole(roles_, device->vendorId, device->productId, mi)) {
@@ -223,7 +188,7 @@ std::optional<UdevPort> UdevDeviceEnumerator::ResolvePort(udev_device* tty) {
     port.comNumber = *number;
     port.comName = ComPortValueName(*number);
     port.deviceNode = node;
-    port.description = ProductText(Trimmed(udev_device_get_sysattr_value(usbDevice, "product"))) + " " + role;
+    port.description = ProductText(TrimmedUdevText(udev_device_get_sysattr_value(usbDevice, "product"))) + " " + role;
     port.friendlyName = port.description + " (" + port.comName + ")";
     port.hardwareId = HardwareId(*device, Attribute(usbDevice, "bcdDevice", 16).value_or(0),
                                  composite ? std::optional<uint8_t>(mi) : std::nullopt);
@@ -387,8 +352,8 @@ void UdevDeviceEnumerator::Monitor() {
 }
 
 void UdevDeviceEnumerator::OnEvent(udev_device* device) {
-    const std::string_view action = Trimmed(udev_device_get_action(device));
-    const std::string_view subsystem = Trimmed(udev_device_get_subsystem(device));
+    const std::string_view action = TrimmedUdevText(udev_device_get_action(device));
+    const std::string_view subsystem = TrimmedUdevText(udev_device_get_subsystem(device));
     const bool add = action == "add";
     if (!add && action != "remove") return;
     const std::string syspath = udev_device_get_syspath(device);
