@@ -344,6 +344,46 @@ TEST_F(ZipBundleTest, ADamagedEntryFailsItsReadAndIsNeverWritten) {
     EXPECT_EQ(std::distance(fs::directory_iterator(target.parent_path()), fs::directory_iterator()), 1);
 }
 
+TEST_F(ZipBundleTest, ACompressedEntryLargerThanItDeclaresFailsItsRead) {
+    // A damaged or hostile archive may inflate to far more than its headers
+    // say; the unpack must not write past the size the package declares.
+    MakeProduct(Maker::ZipDeflated);
+    if (HasFatalFailure()) return;
+    std::string bytes = ReadFile(product);
+    const std::string name = "IMG/BootimageFile";
+    const uint32_t declared = 1000;
+    for (const auto& [signature, sizeAt, nameAt] : {std::tuple{std::string("PK\x01\x02", 4), 24, 46},
+                                                    std::tuple{std::string("PK\x03\x04", 4), 22, 30}}) {
+        size_t at = bytes.find(signature, fs::file_size(program));
+        while (at != std::string::npos && bytes.compare(at + nameAt, name.size(), name) != 0) {
+            at = bytes.find(signature, at + 1);
+        }
+        ASSERT_NE(at, std::string::npos);
+        bytes.replace(at + sizeAt, 4, LittleBytes(declared, 4));
+    }
+    WriteFile(product, bytes);
+
+    std::unique_ptr<ResourceBundle> bundle = OpenZipBundle(product, error);
+    ASSERT_NE(bundle, nullptr) << error;
+    std::unique_ptr<ByteSource> source = bundle->Open("IMG", "BootimageFile", error);
+    ASSERT_NE(source, nullptr) << error;
+    std::vector<char> buffer(64 * 1024);
+    uint64_t total = 0;
+    int64_t got = 0;
+    while ((got = source->Read(buffer)) > 0) total += static_cast<uint64_t>(got);
+    EXPECT_LT(got, 0);
+    EXPECT_LE(total, declared);
+    EXPECT_EQ(source->Error(),
+              "IMG/BootimageFile cannot be read from the package: it holds more than the 1000 bytes the package "
+              "declares");
+
+    const fs::path target = folder.path() / "unpacked" / "boot.img";
+    fs::create_directories(target.parent_path());
+    std::string why;
+    EXPECT_FALSE(UnpackBoot(*bundle, target, why));
+    EXPECT_FALSE(fs::exists(target));
+}
+
 TEST_F(ZipBundleTest, StreamedReplaceWritesEveryByteAndKeepsTheFileMode) {
     const fs::path target = folder.path() / "boot.copy";
     WriteFile(target, "older");

@@ -177,14 +177,29 @@ private:
     std::string error_;
 };
 
+// A compressed entry, read through libzip. libzip checks the CRC-32 only at
+// the end and never the size the archive declares, so a damaged or hostile
+// entry could inflate to far more than it says (filling the disk it is
+// unpacked to) before anything failed: more bytes than declared fail the read.
 class ZipEntrySource final : public ByteSource {
 public:
-    ZipEntrySource(zip_file_t* file, std::string name) : file_(file), name_(std::move(name)) {}
+    ZipEntrySource(zip_file_t* file, std::string name, uint64_t size)
+        : file_(file), name_(std::move(name)), size_(size) {}
     ~ZipEntrySource() override { zip_fclose(file_); }
 
     int64_t Read(std::span<char> buffer) override {
+        if (!error_.empty()) return -1;
         const zip_int64_t got = zip_fread(file_, buffer.data(), buffer.size());
-        if (got < 0) error_ = name_ + " cannot be read from the package: " + zip_file_strerror(file_);
+        if (got < 0) {
+            error_ = name_ + " cannot be read from the package: " + zip_file_strerror(file_);
+            return -1;
+        }
+        if (static_cast<uint64_t>(got) > size_ - read_) {
+            error_ = name_ + " cannot be read from the package: it holds more than the " + std::to_string(size_) +
+                     " bytes the package declares";
+            return -1;
+        }
+        read_ += static_cast<uint64_t>(got);
         return got;
     }
     std::string Error() const override { return error_; }
@@ -192,6 +207,8 @@ public:
 private:
     zip_file_t* file_;
     std::string name_;
+    uint64_t size_;  // as the central directory declares it
+    uint64_t read_ = 0;
     std::string error_;
 };
 
@@ -211,7 +228,7 @@ public:
                 continue;
             }
             entries_.push_back({path.substr(0, slash), path.substr(slash + 1), stat.size});
-            Entry entry{static_cast<zip_uint64_t>(i), std::nullopt};
+            Entry entry{static_cast<zip_uint64_t>(i), stat.size, std::nullopt};
             const auto at = static_cast<size_t>(i);
             if (at < localHeaders.size() && localHeaders[at].first == path) {
                 entry.stored = FindStoredBytes(stat, layout, localHeaders[at].second);
@@ -236,7 +253,7 @@ public:
             error = path + " cannot be read from the package: " + ZipError(archive_);
             return nullptr;
         }
-        return std::make_unique<ZipEntrySource>(file, path);
+        return std::make_unique<ZipEntrySource>(file, path, found->second.size);
     }
 
     std::vector<BundleEntry> Entries() const override { return entries_; }
@@ -250,6 +267,7 @@ private:
     };
     struct Entry {
         zip_uint64_t index;                 // libzip's
+        uint64_t size;                      // uncompressed, as declared
         std::optional<StoredBytes> stored;  // when the bytes are read directly
     };
 
