@@ -82,8 +82,23 @@ protected:
         // The run's working folder and its lock go below this test's folder,
         // so that tests running at the same time never share them.
         fs::create_directories(folder_.path() / "tmp");
+        for (const char* name : {"TMPDIR", "XDG_RUNTIME_DIR"}) {
+            const char* value = std::getenv(name);
+            savedEnvironment_.emplace_back(name, value ? std::optional<std::string>(value) : std::nullopt);
+        }
         ::setenv("TMPDIR", (folder_.path() / "tmp").c_str(), 1);
         ::unsetenv("XDG_RUNTIME_DIR");
+    }
+    // The tests after this one in the same program must not find their
+    // temporary folder gone with this test's.
+    void TearDown() override {
+        for (const auto& [name, value] : savedEnvironment_) {
+            if (value) {
+                ::setenv(name.c_str(), value->c_str(), 1);
+            } else {
+                ::unsetenv(name.c_str());
+            }
+        }
     }
 
     std::unique_ptr<Child> StartSim() {
@@ -139,6 +154,7 @@ protected:
     fs::path demoConfig_ = ProgramBeside("demo-package") / "Config.ini";
     fs::path scenario_ = fs::path(FIRMORA_SCENARIO_DIR) / "default.json";
     testing::TestFolder folder_{"run-end-to-end"};
+    std::vector<std::pair<std::string, std::optional<std::string>>> savedEnvironment_;
     fs::path report_ = folder_.path() / "report.json";
     fs::path links_ = folder_.path() / "links";
     fs::path backups_ = folder_.path() / "backups";
