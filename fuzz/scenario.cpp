@@ -12,11 +12,11 @@
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
-#include <random>
 #include <stdexcept>
 #include <string>
 
 #include "fuzz_check.h"
+#include "scratch_folder.h"
 #include "sim/virtual_modem.h"
 
 namespace {
@@ -25,15 +25,15 @@ namespace fs = std::filesystem;
 
 // The fuzzer's own folder, holding copies of the shipped scenarios.
 const fs::path& Folder() {
-    static const fs::path folder = [] {
-        const fs::path made = fs::temp_directory_path() / ("firmora-fuzz-scenario-" + std::to_string(std::random_device{}()));
-        fs::create_directories(made);
+    static const ScratchFolder folder("firmora-fuzz-scenario-");
+    static const bool copied = [] {
         for (const auto& entry : fs::directory_iterator(FIRMORA_SCENARIOS)) {
-            fs::copy_file(entry.path(), made / entry.path().filename(), fs::copy_options::overwrite_existing);
+            fs::copy_file(entry.path(), folder.path() / entry.path().filename(), fs::copy_options::overwrite_existing);
         }
-        return made;
+        return true;
     }();
-    return folder;
+    (void)copied;
+    return folder.path();
 }
 
 void Write(const fs::path& file, const std::string& text) {

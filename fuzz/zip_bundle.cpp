@@ -13,11 +13,11 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
-#include <random>
 #include <string>
 #include <vector>
 
 #include "fuzz_check.h"
+#include "scratch_folder.h"
 #include "package/package_unpack.h"
 #include "platform/posix/zip_resource_bundle.h"
 #include "platform/std_files.h"
@@ -30,12 +30,8 @@ namespace fs = std::filesystem;
 constexpr uint64_t kMaxReadBytes = 1 << 20;
 
 const fs::path& Folder() {
-    static const fs::path folder = [] {
-        const fs::path made = fs::temp_directory_path() / ("firmora-fuzz-bundle-" + std::to_string(std::random_device{}()));
-        fs::create_directories(made);
-        return made;
-    }();
-    return folder;
+    static const ScratchFolder folder("firmora-fuzz-bundle-");
+    return folder.path();
 }
 
 std::vector<fs::path> FilesIn(const fs::path& folder) {
