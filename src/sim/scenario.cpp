@@ -49,6 +49,12 @@ json ParseJson(const std::string& content, const std::string& where) {
         const size_t colon = reason.find(": ");
         if (colon != std::string::npos) reason = reason.substr(colon + 2);
         throw std::runtime_error(where + ": not valid JSON at " + LineAndColumn(content, e.byte) + ": " + reason);
+    } catch (const json::exception& e) {
+        // A number too large for any type the parser has; it tells no place.
+        std::string reason = e.what();
+        const size_t bracket = reason.find("] ");
+        if (bracket != std::string::npos) reason = reason.substr(bracket + 2);
+        throw std::runtime_error(where + ": not valid JSON: " + reason);
     }
 }
 

@@ -271,6 +271,8 @@ TEST_F(ScenarioFileTest, MistakesAreReportedWithTheFileAndThePlace) {
     const std::string broken = Write("broken.json", "{\n  \"usb\": {\n    \"ports\": [,]\n  }\n}\n");
     EXPECT_NE(ErrorOf(broken).find(broken + ": not valid JSON at line 3, column 15"), std::string::npos)
         << ErrorOf(broken);
+    const std::string overflow = Write("overflow.json", "{\"name\": 1E1001}\n");
+    EXPECT_EQ(ErrorOf(overflow), overflow + ": not valid JSON: number overflow parsing '1E1001'");
 
     const std::string wrong = Write("wrong.json", R"({"usb": {"ports": [{"role": "diag", "com": "5"}]}})");
     EXPECT_NE(ErrorOf(wrong).find("usb.ports[0].com must be a COM number from 1 to 255, not string"),
