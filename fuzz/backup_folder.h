@@ -1,8 +1,8 @@
 #pragma once
 // A complete device backup folder made by the tool's own writers (at.bak,
-// nv.bak, manifest.json), for the backup folder target and its seed: the
-// target checks fuzzed manifests against these files, and the seed is the
-// manifest the backup itself wrote.
+// nv.bak, manifest.json), for the backup folder target and its corpus: the
+// target checks fuzzed manifests against these files, and the manifest the
+// backup itself wrote starts its corpus.
 
 #include <filesystem>
 #include <optional>
