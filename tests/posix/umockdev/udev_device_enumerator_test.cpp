@@ -7,6 +7,7 @@
 
 #include <strings.h>
 
+#include <optional>
 #include <set>
 
 #include <gtest/gtest.h>
@@ -68,18 +69,31 @@ protected:
         std::string device;
         std::vector<std::string> interfaces;
         std::vector<std::string> ttys;
+        // With a monitor listening: its reports of the device, then of each
+        // port, as they were added.
+        std::vector<std::optional<DeviceChangeEvent>> reports;
     };
-    Modem AddFirstModem(const std::vector<std::string>& ttyNames) {
+    // umockdev announces each device it adds with an "add" uevent. Given
+    // `log`, the monitor's report of the device and of each port is awaited
+    // before the next is added: umockdev's preload library resolves paths
+    // through static buffers without a lock, so the test must not touch the
+    // mocked tree while the monitor thread reads it. Interfaces go unreported.
+    Modem AddFirstModem(const std::vector<std::string>& ttyNames, ChangeEvents* log = nullptr) {
         Modem m;
+        const auto reported = [&] {
+            if (log != nullptr) m.reports.push_back(log->Next());
+        };
         m.device = AddUsbDevice("1-1.4", "1c9e", "f101", " 4", "LTE Modem");
+        reported();
         m.interfaces.push_back(AddInterface(m.device, "1-1.4:1.0", "00"));
         m.interfaces.push_back(AddInterface(m.device, "1-1.4:1.1", "01"));
         m.interfaces.push_back(AddInterface(m.device, "1-1.4:1.2", "02"));
         m.interfaces.push_back(AddInterface(m.device, "1-1.4:1.3", "03", "Vendor Control Port"));
-        m.ttys.push_back(AddTty(m.interfaces[0], ttyNames[0], "ID_MM_PORT_TYPE_QCDM"));
-        m.ttys.push_back(AddTty(m.interfaces[1], ttyNames[1], "ID_MM_PORT_TYPE_GPS"));
-        m.ttys.push_back(AddTty(m.interfaces[2], ttyNames[2], "ID_MM_PORT_TYPE_AT_PRIMARY"));
-        m.ttys.push_back(AddTty(m.interfaces[3], ttyNames[3]));
+        const char* tags[] = {"ID_MM_PORT_TYPE_QCDM", "ID_MM_PORT_TYPE_GPS", "ID_MM_PORT_TYPE_AT_PRIMARY", nullptr};
+        for (size_t i = 0; i < 4; ++i) {
+            m.ttys.push_back(AddTty(m.interfaces[i], ttyNames[i], tags[i]));
+            reported();
+        }
         return m;
     }
     // The second modem, on 1-1.2 (so it comes first in the lists): the port
@@ -95,6 +109,8 @@ protected:
         }
         return m;
     }
+    // Takes the modem out of the tree, announcing each removal first (the
+    // test bed announces no removal itself); for use with no monitor running.
     void Unplug(const Modem& m) {
         for (const std::string& tty : m.ttys) Remove(tty);
         for (const std::string& interface : m.interfaces) Remove(interface);
@@ -104,9 +120,10 @@ protected:
         umockdev_testbed_uevent(testbed_, syspath.c_str(), "remove");
         umockdev_testbed_remove_device(testbed_, syspath.c_str());
     }
-    void Announce(const Modem& m) {
-        umockdev_testbed_uevent(testbed_, m.device.c_str(), "add");
-        for (const std::string& tty : m.ttys) umockdev_testbed_uevent(testbed_, tty.c_str(), "add");
+    // Announces the removal of `syspath` and returns the monitor's report.
+    std::optional<DeviceChangeEvent> AnnounceRemoval(ChangeEvents& log, const std::string& syspath) {
+        umockdev_testbed_uevent(testbed_, syspath.c_str(), "remove");
+        return log.Next();
     }
 
     static PortRoleTable Roles() {
@@ -214,28 +231,40 @@ TEST_F(UdevEnumeratorTest, MonitorReportsUnplugAndReplugWithTheSameComNames) {
     ASSERT_TRUE(devices.monitoring());
     devices.SetChangeHandler(log.Handler());
     ASSERT_EQ(serialPorts_.DevicePathFor("COM3"), "/dev/ttyUSB0");
+    const std::vector<std::string> coms = {"COM3", "COM4", "COM5", "COM6"};
 
-    Unplug(modem);
-    for (const char* com : {"COM3", "COM4", "COM5", "COM6"}) {
-        const auto event = log.Next();
-        ASSERT_TRUE(ChangeEvents::IsPort(event, DeviceChange::Removal, com))
-            << ChangeEvents::Describe(event) << ", expected the removal of " << com;
+    // The unplug, in the kernel's order: ports, interfaces (which the
+    // monitor does not report), then the device; the tree goes afterwards.
+    for (size_t i = 0; i < modem.ttys.size(); ++i) {
+        const auto event = AnnounceRemoval(log, modem.ttys[i]);
+        ASSERT_TRUE(ChangeEvents::IsPort(event, DeviceChange::Removal, coms[i]))
+            << ChangeEvents::Describe(event) << ", expected the removal of " << coms[i];
     }
-    const auto gone = log.Next();
+    for (const std::string& interface : modem.interfaces) {
+        umockdev_testbed_uevent(testbed_, interface.c_str(), "remove");
+    }
+    const auto gone = AnnounceRemoval(log, modem.device);
     ASSERT_TRUE(gone && gone->change == DeviceChange::Removal && !gone->isPort) << ChangeEvents::Describe(gone);
     EXPECT_EQ(gone->name, "/sys/devices/1-1.4");
     // A port that has gone no longer opens, not even its old node.
     EXPECT_EQ(serialPorts_.DevicePathFor("COM3"), std::nullopt);
+    for (const std::string& tty : modem.ttys) umockdev_testbed_remove_device(testbed_, tty.c_str());
+    for (const std::string& interface : modem.interfaces) {
+        umockdev_testbed_remove_device(testbed_, interface.c_str());
+    }
+    umockdev_testbed_remove_device(testbed_, modem.device.c_str());
     EXPECT_TRUE(devices.SerialPortNames().empty());
 
-    modem = AddFirstModem({"ttyUSB4", "ttyUSB5", "ttyUSB6", "ttyUSB7"});
-    Announce(modem);
-    const auto back = log.Next();
+    // Plugged back, its ports under other node names: the same numbers.
+    modem = AddFirstModem({"ttyUSB4", "ttyUSB5", "ttyUSB6", "ttyUSB7"}, &log);
+    ASSERT_EQ(modem.reports.size(), 5u);
+    const auto& back = modem.reports[0];
     ASSERT_TRUE(back && back->change == DeviceChange::Arrival && !back->isPort) << ChangeEvents::Describe(back);
-    for (const char* com : {"COM3", "COM4", "COM5", "COM6"}) {
-        const auto event = log.Next();
-        ASSERT_TRUE(ChangeEvents::IsPort(event, DeviceChange::Arrival, com))
-            << ChangeEvents::Describe(event) << ", expected the arrival of " << com;
+    EXPECT_EQ(back->name, "/sys/devices/1-1.4");
+    for (size_t i = 0; i < coms.size(); ++i) {
+        const auto& event = modem.reports[i + 1];
+        EXPECT_TRUE(ChangeEvents::IsPort(event, DeviceChange::Arrival, coms[i]))
+            << ChangeEvents::Describe(event) << ", expected the arrival of " << coms[i];
     }
     // The arrival mapped the new node before it was announced.
     EXPECT_EQ(serialPorts_.DevicePathFor("COM3"), "/dev/ttyUSB4");
